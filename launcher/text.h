@@ -1,0 +1,12 @@
+// UTF-8 <-> UTF-16 at the seams between manifest data and Windows paths.
+#pragma once
+
+#include <string>
+
+namespace orvantis {
+
+// Malformed input becomes U+FFFD; empty input or a failed conversion gives "".
+std::wstring Wide(const std::string& text);
+std::string Narrow(const std::wstring& text);
+
+}  // namespace orvantis
