@@ -1,0 +1,15 @@
+// The one way to tell the user something: the status line, the bar, the update log.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace orvantis {
+
+// Any thread. percent 0..100 moves the bar; negative leaves it.
+void Status(const std::wstring& text, int32_t percent);
+
+// Appends the line to "orvantis_update.log" unless it is progress noise or a repeat.
+void Log(const std::wstring& line);
+
+}  // namespace orvantis
