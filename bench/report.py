@@ -1,0 +1,174 @@
+#!/usr/bin/env python3
+"""Turns bench/run.sh's results (KEY<TAB>VALUE, one line per run) into the table of ratios.
+
+Every figure is a median over the runs, and every judged figure is a ratio to a floor or a peer
+measured in the same run. Times of Wine programs have the start-up of an empty Wine program
+taken off, so that what is compared is the work and not Wine's process start."""
+import statistics
+import sys
+
+MB = 1e6
+MIB = 1 << 20
+
+
+def load(path):
+    values = {}
+    with open(path) as f:
+        for line in f:
+            key, _, value = line.rstrip("\n").partition("\t")
+            if value:
+                values.setdefault(key, []).append(float(value))
+    return values
+
+
+class Table:
+    def __init__(self, v):
+        self.v = v
+        self.rows = []
+        self.missed = []
+
+    def med(self, key):
+        runs = self.v.get(key)
+        return statistics.median(runs) if runs else None
+
+    def row(self, scenario, what, value, against, ratio, target, ok):
+        verdict = "" if ok is None else ("met" if ok else "MISSED")
+        if ok is False:
+            self.missed.append("%s: %s" % (scenario, what))
+        self.rows.append((scenario, what, value, against, ratio, target, verdict))
+
+    def print(self):
+        head = ("scenario", "measured", "value", "against", "ratio", "target", "")
+        widths = [max(len(str(r[i])) for r in self.rows + [head]) for i in range(len(head))]
+        line = "  ".join("%-*s" % (w, h) for w, h in zip(widths, head))
+        print(line)
+        print("-" * len(line))
+        for r in self.rows:
+            print("  ".join("%-*s" % (w, c) for w, c in zip(widths, r)))
+        runs = max((len(x) for k, x in self.v.items() if k.endswith("_s")), default=0)
+        print("\nmedians of %d runs; Wine start-up (empty program) taken off every Wine time" % runs)
+        if self.missed:
+            print("targets missed: " + "; ".join(self.missed))
+
+
+def fmt_s(x):
+    return "%.3f s" % x
+
+
+def fmt_rate(bytes_, seconds):
+    return "%.0f MB/s" % (bytes_ / seconds / MB)
+
+
+def main():
+    v = load(sys.argv[1])
+    t = Table(v)
+    empty = t.med("empty_s") or 0.0
+    window = t.med("window_s")
+    if empty:
+        t.row("wine", "empty program start", fmt_s(empty), "", "", "", None)
+    if window:
+        t.row("wine", "window program start", fmt_s(window), "empty %s" % fmt_s(empty),
+              "+%.3f s" % (window - empty), "", None)
+
+    files = t.med("tree_files")
+    attr, loop, warm = t.med("attr_s"), t.med("attr_loop_s"), t.med("warm_s")
+    if attr:
+        t.row("1 warm", "floor: attributes + map, %d files" % files, fmt_s(attr - empty),
+              "loop alone %s" % fmt_s(loop), "%.1f us/file" % (loop / files * 1e6), "", None)
+    if attr and warm:
+        r = (warm - empty) / (attr - empty)
+        t.row("1 warm", "launcher verify-only, full cache", fmt_s(warm - empty), "floor " + fmt_s(attr - empty),
+              "%.2fx" % r, "<= 1.5x", r <= 1.5)
+        if window:
+            r2 = (warm - window) / (attr - empty)
+            t.row("1 warm", "launcher less Wine's window start", fmt_s(warm - window),
+                  "floor " + fmt_s(attr - empty), "%.2fx" % r2, "(info)", None)
+    if "proof_warm_opened" in v:
+        control = t.med("proof_control_opened")
+        is_probe = t.med("proof_control_is_probe")
+        t.row("1 warm", "control: touched file re-read", "%d opened" % control, "inotify on folder",
+              "the touched one" if is_probe else "OTHER FILES", "exactly 1", control == 1 and is_probe == 1)
+        opened = t.med("proof_warm_opened")
+        t.row("1 warm", "game files opened in warm run", "%d" % opened, "inotify on folder", "", "0", opened == 0)
+        untouched = t.med("proof_tampered_untouched")
+        t.row("1 warm", "wrong content, cache matches", "left as is" if untouched else "RE-READ",
+              "sha256 before/after", "", "not read", untouched == 1)
+
+    tree_bytes = t.med("tree_bytes")
+    bcrypt, cold, shasum = t.med("bcrypt_mbps"), t.med("cold_s"), t.med("sha256sum_s")
+    if bcrypt:
+        t.row("2 cold", "floor: bcrypt SHA-256 in memory", "%.0f MB/s" % bcrypt, "", "", "", None)
+    if shasum:
+        t.row("2 cold", "native sha256sum, one core", fmt_rate(tree_bytes, shasum),
+              "%.0f MiB" % (tree_bytes / MIB), "", "", None)
+    if cold and bcrypt:
+        rate = tree_bytes / (cold - empty) / MB
+        t.row("2 cold", "launcher verify-only, no cache", "%.0f MB/s" % rate, "bcrypt %.0f MB/s" % bcrypt,
+              "%.0f%%" % (rate / bcrypt * 100), ">= 85%", rate / bcrypt >= 0.85)
+        if shasum:
+            t.row("2 cold", "launcher vs native sha256sum", "%.0f MB/s" % rate,
+                  "sha256sum " + fmt_rate(tree_bytes, shasum), "%.0f%%" % (rate * MB * shasum / tree_bytes * 100),
+                  "(info)", None)
+
+    for s, label in (("a", "2,000 x 256 KiB"), ("b", "8 x 64 MiB"), ("c", "small files")):
+        nbytes, objects = t.med("bytes_" + s), t.med("objects_" + s)
+        floor, launcher = t.med("floor_%s_s" % s), t.med("launcher_%s_s" % s)
+        aria2, curl = t.med("aria2_%s_s" % s), t.med("curl_%s_s" % s)
+        if not nbytes:
+            continue
+        name = "3%s install" % s
+        what = "%d objects, %.0f MiB" % (objects, nbytes / MIB)
+        if floor:
+            t.row(name, "floor: 8 WinHTTP threads, " + what, fmt_rate(nbytes, floor - empty), fmt_s(floor - empty),
+                  "", "", None)
+        if aria2:
+            t.row(name, "aria2c -j8 (native)", fmt_rate(nbytes, aria2), fmt_s(aria2), "", "", None)
+        if curl:
+            t.row(name, "curl --parallel-max 8 (native)", fmt_rate(nbytes, curl), fmt_s(curl), "", "", None)
+        if launcher:
+            lrate = nbytes / (launcher - empty)
+            if s in ("a", "b") and floor:
+                r = (floor - empty) / (launcher - empty)
+                t.row(name, "launcher first install", fmt_rate(nbytes, launcher - empty),
+                      "floor " + fmt_rate(nbytes, floor - empty), "%.0f%%" % (r * 100), ">= 90%", r >= 0.9)
+            elif floor:
+                t.row(name, "launcher, packed release", fmt_rate(nbytes, launcher - empty),
+                      "floor (every file alone) " + fmt_rate(nbytes, floor - empty),
+                      "%.0f%%" % ((floor - empty) / (launcher - empty) * 100), "(info)", None)
+            if aria2:
+                t.row(name, "launcher vs aria2c", "", "", "%.0f%%" % (lrate / (nbytes / aria2) * 100), "(info)", None)
+            if curl:
+                t.row(name, "launcher vs curl", "", "", "%.0f%%" % (lrate / (nbytes / curl) * 100), "(info)", None)
+    packed, alone = t.med("launcher_c_s"), t.med("launcher_c-alone_s")
+    if packed and alone:
+        rp, ra = t.med("requests_c"), t.med("requests_c-alone")
+        t.row("3c install", "requests: packed vs every file alone", "%d" % rp, "%d" % ra, "%.2fx" % (rp / ra),
+              "fewer", rp < ra)
+        t.row("3c install", "time: packed vs every file alone", fmt_s(packed - empty), fmt_s(alone - empty),
+              "%.2fx" % ((packed - empty) / (alone - empty)), "less", packed < alone)
+
+    base = t.med("mem_empty")
+    if base:
+        t.row("4 memory", "empty Wine program", "%.1f MiB" % (base / MIB), "", "", "", None)
+    if t.med("mem_window"):
+        t.row("4 memory", "Wine window program", "%.1f MiB" % (t.med("mem_window") / MIB), "", "", "", None)
+    for s in ("b", "b2", "c", "c2"):
+        m = t.med("mem_" + s)
+        if m:
+            what = "%d objects, %.0f MiB" % (t.med("objects_" + s), t.med("bytes_" + s) / MIB)
+            t.row("4 memory", "launcher peak working set, " + what, "%.1f MiB" % (m / MIB),
+                  "private %.1f MiB" % (t.med("private_" + s) / MIB), "", "< 64 MiB", m < 64 * MIB)
+    if t.med("maxrss_b"):
+        t.row("4 memory", "cross-check: Linux maxrss, b", "%.1f MiB" % (t.med("maxrss_b") / MIB),
+              "GNU time %M", "", "", None)
+
+    publish = t.med("publish_s")
+    if publish and shasum:
+        r = shasum / publish
+        t.row("5 publish", "orvantis-publish build, %.0f MiB" % (tree_bytes / MIB), fmt_s(publish),
+              "sha256sum " + fmt_s(shasum), "%.2fx" % r, ">= 1.0x", r >= 1.0)
+    t.print()
+
+
+if __name__ == "__main__":
+    main()
