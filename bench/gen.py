@@ -7,7 +7,9 @@
   gen.py release TREE WWW KEY [--pack]
       Publishes TREE into WWW/update/: every file as an object named by its SHA-256,
       a manifest (with packs of up to 16 MiB when --pack) and its r||s signature in
-      WWW/signature.hex. Writes TREE.objects ("sha256 size path" a line, every file alone).
+      WWW/update/manifest.json.sig (the publisher's layout). Writes TREE.objects.
+  gen.py objects TREE
+      Writes TREE.objects: "sha256 size path" a line, every file of TREE.list as its own object.
   gen.py sign MANIFEST KEY
       Prints the r||s signature of MANIFEST by KEY as 128 hex digits.
   gen.py nginx PREFIX NAME=PORT:WWW ...
@@ -103,22 +105,26 @@ def sign(manifest, key):
     return der_to_rs(der).hex()
 
 
-def make_release(args):
-    tree = args.tree.rstrip("/")
+def list_objects(tree):
     with open(tree + ".list") as f:
         paths = [l.rstrip("\n") for l in f if l.strip()]
-    files_dir = os.path.join(args.www, "update", "files")
-    os.makedirs(files_dir, exist_ok=True)
     entries = []
     for p in paths:
         src = os.path.join(tree, p)
-        sha = file_sha(src)
-        size = os.path.getsize(src)
-        link_object(src, os.path.join(files_dir, sha))
-        entries.append({"path": p, "size": size, "sha256": sha})
+        entries.append({"path": p, "size": os.path.getsize(src), "sha256": file_sha(src)})
     with open(tree + ".objects", "w") as f:
         for e in entries:
             f.write("%s %d %s\n" % (e["sha256"], e["size"], e["path"]))
+    return entries
+
+
+def make_release(args):
+    tree = args.tree.rstrip("/")
+    files_dir = os.path.join(args.www, "update", "files")
+    os.makedirs(files_dir, exist_ok=True)
+    entries = list_objects(tree)
+    for e in entries:
+        link_object(os.path.join(tree, e["path"]), os.path.join(files_dir, e["sha256"]))
     if args.pack:
         make_packs(tree, entries, files_dir)
     manifest = os.path.join(args.www, "update", "manifest.json")
@@ -126,8 +132,8 @@ def make_release(args):
         f.write('{"files":[\n')
         f.write(",\n".join(json.dumps(e, separators=(",", ":")) for e in entries))
         f.write("\n]}\n")
-    with open(os.path.join(args.www, "signature.hex"), "w") as f:
-        f.write(sign(manifest, args.key) + "\n")
+    with open(manifest + ".sig", "w") as f:
+        f.write(sign(manifest, args.key))
     packs = len({e.get("pack") for e in entries if e.get("pack")})
     print("release %s: %d entries, %d packs" % (args.www, len(entries), packs))
 
@@ -200,7 +206,7 @@ def make_nginx(args):
     for spec in args.servers:
         name, rest = spec.split("=", 1)
         port, www = rest.split(":", 1)
-        with open(os.path.join(www, "signature.hex")) as f:
+        with open(os.path.join(www, "update", "manifest.json.sig")) as f:
             signature = f.read().strip()
         servers += SERVER.format(port=port, www=www, prefix=args.prefix, name=name, signature=signature)
     for d in ("body", "proxy", "fastcgi", "uwsgi", "scgi"):
@@ -224,6 +230,8 @@ def main():
     r.add_argument("www")
     r.add_argument("key")
     r.add_argument("--pack", action="store_true")
+    o = sub.add_parser("objects")
+    o.add_argument("tree")
     s = sub.add_parser("sign")
     s.add_argument("manifest")
     s.add_argument("key")
@@ -235,6 +243,8 @@ def main():
         make_tree(args)
     elif args.cmd == "release":
         make_release(args)
+    elif args.cmd == "objects":
+        list_objects(args.tree.rstrip("/"))
     elif args.cmd == "sign":
         print(sign(args.manifest, args.key))
     else:

@@ -69,31 +69,37 @@ bench_build_publisher() {
 
 # Data sets are made once per size and kept: they take minutes at full size.
 bench_generate() {
-    local stamp="v1 $TREE_FILES $TREE_FOLDERS $TREE_MIN $TREE_MAX $A_FILES $B_FILES $B_SIZE $B2_FILES $C_FILES $C2_FILES"
-    stamp+=" publisher=${PUBLISHER:+yes}"
+    local stamp="v2 $TREE_FILES $TREE_FOLDERS $TREE_MIN $TREE_MAX $A_FILES $B_FILES $B_SIZE $B2_FILES $C_FILES $C2_FILES"
+    local g="$BENCH/gen.py" s
     if [ -f "$DATA/.stamp" ] && [ "$(cat "$DATA/.stamp")" = "$stamp" ]; then
         echo "== Data sets: kept from an earlier run =="
-        return
+    else
+        echo "== Data sets =="
+        rm -rf "$DATA" "$WWW"
+        mkdir -p "$DATA" "$WWW"
+        python3 "$g" tree "$DATA/tree" --files "$TREE_FILES" --folders "$TREE_FOLDERS" \
+            --min-size "$TREE_MIN" --max-size "$TREE_MAX" --seed 1
+        python3 "$g" tree "$DATA/a" --files "$A_FILES" --folders 20 --min-size 262144 --max-size 262144 --seed 2
+        python3 "$g" tree "$DATA/b" --files "$B_FILES" --folders 1 --min-size "$B_SIZE" --max-size "$B_SIZE" --seed 3
+        python3 "$g" tree "$DATA/b2" --files "$B2_FILES" --folders 1 --min-size "$B_SIZE" --max-size "$B_SIZE" --seed 4
+        python3 "$g" tree "$DATA/c" --files "$C_FILES" --folders 50 --min-size "$C_MIN" --max-size "$C_MAX" --seed 5
+        python3 "$g" tree "$DATA/c2" --files "$C2_FILES" --folders 200 --min-size "$C_MIN" --max-size "$C_MAX" --seed 6
+        for s in tree a b b2; do
+            python3 "$g" release "$DATA/$s" "$WWW/$s" "$KEY"
+        done
+        python3 "$g" release "$DATA/c" "$WWW/c-alone" "$KEY"
+        echo "$stamp" >"$DATA/.stamp"
     fi
-    echo "== Data sets =="
-    rm -rf "$DATA" "$WWW"
-    mkdir -p "$DATA" "$WWW"
-    local g="$BENCH/gen.py"
-    python3 "$g" tree "$DATA/tree" --files "$TREE_FILES" --folders "$TREE_FOLDERS" \
-        --min-size "$TREE_MIN" --max-size "$TREE_MAX" --seed 1
-    python3 "$g" tree "$DATA/a" --files "$A_FILES" --folders 20 --min-size 262144 --max-size 262144 --seed 2
-    python3 "$g" tree "$DATA/b" --files "$B_FILES" --folders 1 --min-size "$B_SIZE" --max-size "$B_SIZE" --seed 3
-    python3 "$g" tree "$DATA/b2" --files "$B2_FILES" --folders 1 --min-size "$B_SIZE" --max-size "$B_SIZE" --seed 4
-    python3 "$g" tree "$DATA/c" --files "$C_FILES" --folders 50 --min-size "$C_MIN" --max-size "$C_MAX" --seed 5
-    python3 "$g" tree "$DATA/c2" --files "$C2_FILES" --folders 200 --min-size "$C_MIN" --max-size "$C_MAX" --seed 6
-    local s
-    for s in tree a b b2; do
-        python3 "$g" release "$DATA/$s" "$WWW/$s" "$KEY"
+    # The packed releases are made again when the tool that packs them changes.
+    local packer="gen.py"
+    [ -z "$PUBLISHER" ] || packer="publisher $(stat -c %Y "$PUBLISHER")"
+    for s in c c2; do
+        if [ "$(cat "$WWW/$s/.packer" 2>/dev/null)" != "$packer" ]; then
+            rm -rf "${WWW:?}/$s"
+            bench_publish_packed "$s"
+            echo "$packer" >"$WWW/$s/.packer"
+        fi
     done
-    python3 "$g" release "$DATA/c" "$WWW/c-alone" "$KEY"
-    bench_publish_packed c
-    bench_publish_packed c2
-    echo "$stamp" >"$DATA/.stamp"
 }
 
 # A release whose small files travel in packs: the publisher's own when it is built.
@@ -133,6 +139,7 @@ bench_start_servers() {
     # start below finds it running, as on a machine where Wine is already up.
     wineserver -f -p </dev/null >/dev/null 2>&1 &
     WINESERVER_PID=$!
+    sleep 0.5 # let it take the prefix before the first client looks for a server
     wine wineboot </dev/null >/dev/null 2>&1 || true
     # A virtual desktop: under a bare Xvfb (no window manager) Wine's X11 driver waits 2 s for
     # a window manager that never acknowledges the closing of a window, in every window program.
@@ -162,6 +169,9 @@ bench_cleanup() {
     [ -n "$NGINX_PID" ] && { kill -QUIT "$NGINX_PID" 2>/dev/null || true; wait "$NGINX_PID" 2>/dev/null || true; }
     if [ -n "$WINESERVER_PID" ]; then
         wineserver -k >/dev/null 2>&1 || true # our own prefix only
+        local i
+        for i in $(seq 1 50); do kill -0 "$WINESERVER_PID" 2>/dev/null || break; sleep 0.1; done
+        kill "$WINESERVER_PID" 2>/dev/null || true
         wait "$WINESERVER_PID" 2>/dev/null || true
     fi
     [ -n "$XVFB_PID" ] && { kill "$XVFB_PID" 2>/dev/null || true; wait "$XVFB_PID" 2>/dev/null || true; }
@@ -413,10 +423,12 @@ bench_publish() {
 
 # The publisher's command line, kept in one place.
 bench_publisher_build() {
-    "$PUBLISHER" build "$1" "$2"
+    "$PUBLISHER" build "$1" "$2" --key "$KEY" </dev/null
 }
 
 bench_publisher_release() {
-    echo "publisher release: not wired yet" >&2
-    return 1
+    bench_publisher_build "$1" "$2" >>"$LOGS/publisher-release.log" 2>&1 ||
+        { echo "error: orvantis-publish build $1 failed (see $LOGS/publisher-release.log)" >&2; return 1; }
+    # The list of every file as its own object, for the floor and the peers.
+    python3 "$BENCH/gen.py" objects "$1"
 }
