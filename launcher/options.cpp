@@ -52,8 +52,8 @@ std::wstring FolderOf(const std::wstring& path) {
 
 // A path cut at a fixed length could end inside a parent folder's name, and the game would then be
 // installed into the wrong folder; so the buffer grows until the whole path fits.
-std::wstring ModulePath() {
-    std::wstring buffer(MAX_PATH, L'\0');
+std::wstring ModulePath(size_t firstSize) {
+    std::wstring buffer(firstSize ? firstSize : 1, L'\0');
     while (buffer.size() <= 65536) {
         DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0) return std::wstring();

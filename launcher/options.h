@@ -26,7 +26,8 @@ Endpoint ParseEndpoint(const std::wstring& value);
 std::wstring FolderOf(const std::wstring& path);
 
 // The full path of the running program, however long; empty if it cannot be read.
-std::wstring ModulePath();
+// firstSize is where the buffer starts before it grows.
+std::wstring ModulePath(size_t firstSize = 260);
 
 // The process's own arguments, argument 0 included; empty when the command line cannot be split.
 std::vector<std::wstring> CommandLineArgs();

@@ -135,13 +135,17 @@ TEST(FolderOf, KeepsTheTrailingBackslash) {
     EXPECT_EQ(FolderOf(L""), L"");
 }
 
-// A path longer than the classic 260 characters must come back whole, or gFolder would
-// point at a parent folder.
-TEST(ModulePath, IsTheWholePathOfThisProgram) {
+// A path longer than the buffer must come back whole, or gFolder would point at a parent
+// folder. Starting from tiny buffers makes this program's path "too long".
+TEST(ModulePath, GrowsUntilTheWholePathFits) {
     std::wstring path = ModulePath();
     ASSERT_GT(path.size(), 4u);
     EXPECT_EQ(path.substr(path.size() - 4), L".exe");
     EXPECT_NE(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+    for (size_t first : {size_t{1}, size_t{8}, path.size(), path.size() + 1}) {
+        SCOPED_TRACE(first);
+        EXPECT_EQ(ModulePath(first), path);
+    }
 }
 
 }  // namespace
