@@ -6,7 +6,7 @@
 #   bench/run.sh --quick    tiny sizes: only checks that the benchmark still works
 #   options: --runs N (default 3),
 #            --only LIST (comma list of: warm,cold,install,memory,publish),
-#            --no-launcher (floors and peers only)
+#            --no-launcher (floors and peers only), --launcher EXE (measure another build)
 set -euo pipefail
 
 BENCH="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -15,6 +15,7 @@ source "$ROOT/scripts/common.sh"
 
 QUICK=0
 NO_LAUNCHER=0
+LAUNCHER_GIVEN=""
 RUNS=3
 ONLY="warm,cold,install,memory,publish"
 while [ $# -gt 0 ]; do
@@ -23,7 +24,8 @@ while [ $# -gt 0 ]; do
         --runs) RUNS="$2"; shift ;;
         --only) ONLY="$2"; shift ;;
         --no-launcher) NO_LAUNCHER=1 ;;
-        *) echo "usage: bench/run.sh [--quick] [--runs N] [--no-launcher] [--only warm,cold,install,memory,publish]" >&2; exit 2 ;;
+        --launcher) LAUNCHER_GIVEN="$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"; shift ;;
+        *) echo "usage: bench/run.sh [--quick] [--runs N] [--no-launcher] [--launcher EXE] [--only warm,cold,install,memory,publish]" >&2; exit 2 ;;
     esac
     shift
 done
@@ -32,7 +34,8 @@ wants() { [[ ",$ONLY," == *",$1,"* ]]; }
 
 OUT="$BENCH/out"
 if [ $QUICK -eq 1 ]; then OUT="$BENCH/out/quick"; fi
-mkdir -p "$OUT"
+mkdir -p "$OUT/logs"
+rm -f "$OUT"/logs/*.log
 RESULTS="$OUT/results.tsv"
 : >"$RESULTS"
 KEY="$ROOT/keys/dev-manifest.pem"
@@ -55,7 +58,11 @@ bench_install_packages
 bench_build_floors
 LAUNCHER=""
 PUBLISHER=""
-[ $NO_LAUNCHER -eq 1 ] || bench_build_launcher
+if [ -n "$LAUNCHER_GIVEN" ]; then
+    LAUNCHER="$LAUNCHER_GIVEN"
+elif [ $NO_LAUNCHER -eq 0 ]; then
+    bench_build_launcher
+fi
 bench_build_publisher || true
 
 trap bench_cleanup EXIT
