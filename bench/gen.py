@@ -186,7 +186,7 @@ http {{
     fastcgi_temp_path {prefix}/tmp/fastcgi;
     uwsgi_temp_path {prefix}/tmp/uwsgi;
     scgi_temp_path {prefix}/tmp/scgi;
-    log_format requests '$request_uri $status $body_bytes_sent';
+    log_format requests '$request_uri $status $body_bytes_sent $msec';
 {servers}}}
 """
 
