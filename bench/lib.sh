@@ -44,6 +44,7 @@ bench_build_floors() {
     build_one fetch_floor.exe fetch_floor.cpp -lwinhttp -lbcrypt
     build_one window_empty.exe window_empty.cpp -mwindows -lcomctl32
     build_one peak_memory.exe peak_memory.cpp -lpsapi
+    build_one read_probe.exe read_probe.cpp -lbcrypt
 }
 
 # The real launcher, built (or brought up to date) with the project's own preset.
@@ -242,12 +243,19 @@ bench_cold() {
     echo "== Cold check: hashing the whole folder =="
     record tree_bytes "$(bytes_of tree)"
     record tree_files "$(wc -l <"$DATA/tree.list")"
-    local r line
+    local r line mode
     for r in $(seq "$RUNS"); do
         line="$(wine "$BIN/hash_floor.exe" "$HASH_MIB" </dev/null)"
         echo "$line" >>"$LOGS/hash_floor.log"
         record bcrypt_mbps "$(sed -n 's/.*mbps=\([0-9.]*\).*/\1/p' <<<"$line")"
         time_it sha256sum_s bash -c "cd '$DATA/tree' && xargs -d '\n' -a '$DATA/tree.list' sha256sum >/dev/null"
+        # Diagnosis: the same reads and hashes with one buffer for the whole run, and with a
+        # fresh 1 MiB buffer per file (which Wine's ReadFile faults in page by page).
+        for mode in reuse fresh; do
+            line="$(wine "$BIN/read_probe.exe" "$(winpath "$DATA/tree")" "$(winpath "$DATA/tree.list")" $mode </dev/null)"
+            echo "$mode $line" >>"$LOGS/read_probe.log"
+            record "probe_${mode}_mbps" "$(sed -n 's/.*mbps=\([0-9.]*\).*/\1/p' <<<"$line")"
+        done
     done
     [ -n "$LAUNCHER" ] || return 0
     bench_game_folder
@@ -255,13 +263,16 @@ bench_cold() {
         rm -f "$GAME/orvantis_update.cache"
         time_it cold_s launcher_run "$GAME" "${PORT[tree]}"
     done
+    rm -f "$GAME/orvantis_update.cache"
+    python3 "$BENCH/timeline.py" "$GAME" "$NGINX_PREFIX/tree.access.log" -- \
+        wine "$GAME/OrvantisKesh.exe" --server "127.0.0.1:${PORT[tree]}" --yes --verify-only >"$OUT/timeline-cold.txt"
 }
 
 bench_warm() {
     echo "== Warm start: nothing to do =="
     record tree_files "$(wc -l <"$DATA/tree.list")"
     bench_game_folder
-    local r line list_w folder_w
+    local r line list_w folder_w t0 t1
     list_w="$(winpath "$DATA/tree.list")"
     folder_w="$(winpath "$GAME")"
     for r in $(seq "$RUNS"); do
@@ -270,6 +281,8 @@ bench_warm() {
         t1=$(date +%s%N)
         record attr_s "$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", (b - a) / 1e9 }')"
         record attr_loop_s "$(sed -n 's/.*loop_s=\([0-9.]*\).*/\1/p' <<<"$line")"
+        line="$(wine "$BIN/attr_floor.exe" "$folder_w" "$list_w" fullpath </dev/null)"
+        record attr_fullpath_loop_s "$(sed -n 's/.*loop_s=\([0-9.]*\).*/\1/p' <<<"$line")"
     done
     [ -n "$LAUNCHER" ] || return 0
     # A complete cache first (the cold scenario leaves one; this run makes sure of it).
@@ -278,6 +291,9 @@ bench_warm() {
     for r in $(seq "$RUNS"); do
         time_it warm_s launcher_run "$GAME" "${PORT[tree]}"
     done
+    # Where the time goes, from outside: when the launcher touches its own files.
+    python3 "$BENCH/timeline.py" "$GAME" "$NGINX_PREFIX/tree.access.log" -- \
+        wine "$GAME/OrvantisKesh.exe" --server "127.0.0.1:${PORT[tree]}" --yes --verify-only >"$OUT/timeline-warm.txt"
     bench_warm_proofs
 }
 

@@ -75,6 +75,10 @@ def main():
     if attr:
         t.row("1 warm", "floor: attributes + map, %d files" % files, fmt_s(attr - empty),
               "loop alone %s" % fmt_s(loop), "%.1f us/file" % (loop / files * 1e6), "", None)
+    fullpath = t.med("attr_fullpath_loop_s")
+    if fullpath:
+        t.row("1 warm", "diagnosis: loop with GetFullPathNameW too", fmt_s(fullpath), "loop alone %s" % fmt_s(loop),
+              "%.1f us/file" % (fullpath / files * 1e6), "(diagnosis)", None)
     if attr and warm:
         r = (warm - empty) / (attr - empty)
         t.row("1 warm", "launcher verify-only, full cache", fmt_s(warm - empty), "floor " + fmt_s(attr - empty),
@@ -101,6 +105,11 @@ def main():
     if shasum:
         t.row("2 cold", "native sha256sum, one core", fmt_rate(tree_bytes, shasum),
               "%.0f MiB" % (tree_bytes / MIB), "", "", None)
+    for mode, what in (("reuse", "one buffer for every file"), ("fresh", "a fresh 1 MiB buffer per file")):
+        rate = t.med("probe_%s_mbps" % mode)
+        if rate and bcrypt:
+            t.row("2 cold", "diagnosis: open+read+hash, " + what, "%.0f MB/s" % rate, "bcrypt %.0f MB/s" % bcrypt,
+                  "%.0f%%" % (rate / bcrypt * 100), "(diagnosis)", None)
     if cold and bcrypt:
         rate = tree_bytes / (cold - empty) / MB
         t.row("2 cold", "launcher verify-only, no cache", "%.0f MB/s" % rate, "bcrypt %.0f MB/s" % bcrypt,

@@ -86,3 +86,4 @@ if wants publish; then bench_publish; fi
 
 echo
 python3 "$BENCH/report.py" "$RESULTS" | tee "$OUT/report.txt"
+echo "raw runs: $RESULTS; timelines: $OUT/timeline-*.txt; logs: $OUT/logs/"

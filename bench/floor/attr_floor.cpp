@@ -1,6 +1,8 @@
 // Floor of a warm start: the attributes of every listed file and one ordered-map lookup each,
 // which is all that a start with an up-to-date folder and a full hash cache must do.
-// Usage: attr_floor.exe FOLDER LISTFILE   (LISTFILE: one relative path a line, '/' separators)
+// Usage: attr_floor.exe FOLDER LISTFILE [fullpath]
+//   LISTFILE: one relative path a line, '/' separators. With "fullpath", each path is also
+//   resolved with GetFullPathNameW first, as a check of the path's safety does (a diagnosis).
 // Prints the number of files found with their recorded size and the time of the loop alone.
 #include <cstdint>
 #include <map>
@@ -16,8 +18,8 @@ struct Record {
 };
 
 int Run(int argc, wchar_t** argv) {
-    if (argc != 3) {
-        fwprintf(stderr, L"usage: attr_floor FOLDER LISTFILE\n");
+    if (argc != 3 && argc != 4) {
+        fwprintf(stderr, L"usage: attr_floor FOLDER LISTFILE [fullpath]\n");
         return 2;
     }
     std::wstring folder = WithSlash(argv[1]);
@@ -27,6 +29,7 @@ int Run(int argc, wchar_t** argv) {
         return 2;
     }
     // The map plays the hash cache: keyed by the relative path, as the launcher's is.
+    bool resolve = argc == 4 && wcscmp(argv[3], L"fullpath") == 0;
     std::map<std::string, Record> cache;
     for (const std::string& p : paths) cache[p] = Record{};
 
@@ -34,8 +37,14 @@ int Run(int argc, wchar_t** argv) {
     size_t found = 0;
     uint64_t bytes = 0;
     for (const std::string& p : paths) {
+        std::wstring local = LocalPath(folder, p);
+        if (resolve) {
+            wchar_t full[1024];
+            DWORD n = GetFullPathNameW(local.c_str(), 1024, full, nullptr);
+            if (n > 0 && n < 1024) local.assign(full, n);
+        }
         WIN32_FILE_ATTRIBUTE_DATA data;
-        if (!GetFileAttributesExW(LocalPath(folder, p).c_str(), GetFileExInfoStandard, &data)) continue;
+        if (!GetFileAttributesExW(local.c_str(), GetFileExInfoStandard, &data)) continue;
         auto it = cache.find(p);
         if (it == cache.end()) continue;
         uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
