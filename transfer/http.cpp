@@ -26,6 +26,11 @@ Http::Http(const Endpoint& endpoint) : secure(endpoint.secure) {
                           WINHTTP_NO_PROXY_BYPASS, 0);
     if (!session) return;
     WinHttpSetTimeouts(session, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
+    // The wait for the response head has a timeout of its own, which some WinHTTP
+    // implementations leave unbounded: a host that accepts the connection and never
+    // answers would then hold the update (or a worker, and the join) forever.
+    DWORD headTimeout = kReceiveTimeoutMs;
+    WinHttpSetOption(session, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headTimeout, sizeof(headTimeout));
     // Only a wish: where the option is unknown the session simply keeps HTTP/1.1.
     DWORD protocols = WINHTTP_PROTOCOL_FLAG_HTTP2;
     WinHttpSetOption(session, WINHTTP_OPTION_ENABLE_HTTP_PROTOCOL, &protocols, sizeof(protocols));

@@ -241,6 +241,21 @@ TEST_F(HttpTest, ClosedPortIsRefusedWithoutWaitingForTheConnectTimeout) {
     EXPECT_EQ(r.calls, 0u);
 }
 
+// Takes the full receive timeout (30 s): a host that takes the connection and never
+// answers must end the request, or the update and the workers' join would wait forever.
+TEST_F(HttpTest, SilentHostGivesZeroAfterTheReceiveTimeout) {
+    Reply silent;
+    silent.body = "too late";
+    silent.delayMs = 120000;  // answering at all would fail the test rather than hang it
+    origin.Script("/silent", {silent});
+    Http http(Plain(origin));
+    Received r;
+    std::string signature = "previous";
+    EXPECT_EQ(http.Get(L"/silent", Collect(r), &signature), 0);
+    EXPECT_EQ(r.calls, 0u);
+    EXPECT_EQ(signature, "previous");
+}
+
 TEST_F(HttpTest, MissingSessionOrConnectionGivesZeroWithoutTraffic) {
     origin.Serve("/x", "x");
     struct Row {
