@@ -45,7 +45,7 @@ class Table:
         print("-" * len(line))
         for r in self.rows:
             print("  ".join("%-*s" % (w, c) for w, c in zip(widths, r)))
-        runs = max((len(x) for k, x in self.v.items() if k.endswith("_s")), default=0)
+        runs = int(self.v.get("runs", [0])[0])
         print("\nmedians of %d runs; Wine start-up (empty program) taken off every Wine time" % runs)
         if self.missed:
             print("targets missed: " + "; ".join(self.missed))

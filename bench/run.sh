@@ -66,6 +66,7 @@ fi
 bench_build_publisher || true
 
 trap bench_cleanup EXIT
+record runs "$RUNS"
 bench_generate
 bench_start_servers
 
