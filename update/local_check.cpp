@@ -23,19 +23,42 @@ bool IsLowerHex(const std::string& text) {
     return true;
 }
 
-// The launcher never replaces its own executable. Besides the manifest's spelling, the
-// canonical path counts: "OrvantisKesh.exe." and "OrvantisKesh.exe " lose their trailing
-// dot or blank when canonicalised and would otherwise name the running launcher.
-bool IsLauncher(const Entry& entry, const std::wstring& local, const std::wstring& self) {
-    if (_stricmp(entry.path.c_str(), "OrvantisKesh.exe") == 0) return true;
-    return !self.empty() && _wcsicmp(local.c_str(), self.c_str()) == 0;
+std::wstring FullPath(const std::wstring& path) {
+    wchar_t full[MAX_PATH * 4] = {};
+    DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH * 4, full, nullptr);
+    return n > 0 && n < MAX_PATH * 4 ? std::wstring(full, n) : path;
 }
 
-std::wstring CanonicalSelf() {
-    std::wstring self = gFolder + kSelfName;
+// Empty when the file does not exist (a name that names nothing aliases nothing).
+std::wstring LongPath(const std::wstring& path) {
     wchar_t full[MAX_PATH * 4] = {};
-    DWORD n = GetFullPathNameW(self.c_str(), MAX_PATH * 4, full, nullptr);
-    return n > 0 && n < MAX_PATH * 4 ? std::wstring(full, n) : self;
+    DWORD n = GetLongPathNameW(path.c_str(), full, MAX_PATH * 4);
+    return n > 0 && n < MAX_PATH * 4 ? std::wstring(full, n) : std::wstring();
+}
+
+// The launcher's own executable, in the forms a manifest path could reach it by.
+struct Self {
+    std::wstring canonical;
+    std::wstring longForm;
+};
+
+Self FindSelf() {
+    Self self;
+    self.canonical = FullPath(gFolder + kSelfName);
+    self.longForm = LongPath(self.canonical);
+    return self;
+}
+
+// The launcher never replaces its own executable. Besides the manifest's spelling, the
+// canonical path counts: "OrvantisKesh.exe." and "OrvantisKesh.exe " lose their trailing
+// dot or blank when canonicalised. A '~' may be a short (8.3) alias of the launcher's
+// name, which only the long form of the path reveals.
+bool IsLauncher(const Entry& entry, const std::wstring& local, const Self& self) {
+    if (_stricmp(entry.path.c_str(), "OrvantisKesh.exe") == 0) return true;
+    if (_wcsicmp(local.c_str(), self.canonical.c_str()) == 0) return true;
+    if (entry.path.find('~') == std::string::npos || self.longForm.empty()) return false;
+    std::wstring longForm = LongPath(local);
+    return !longForm.empty() && _wcsicmp(longForm.c_str(), self.longForm.c_str()) == 0;
 }
 
 }  // namespace
@@ -62,7 +85,7 @@ std::string HashFile(const std::wstring& path) {
 }
 
 bool CheckLocalFiles(const std::vector<Entry>& entries, bool ultraPresent, Cache& cache, Needed& needed) {
-    const std::wstring self = CanonicalSelf();
+    const Self self = FindSelf();
     const size_t count = entries.size();
     for (size_t i = 0; i < count; ++i) {
         const Entry& entry = entries[i];

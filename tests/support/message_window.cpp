@@ -16,6 +16,7 @@ struct MessageWindowState {
     std::vector<StatusLine> statuses;
     std::vector<std::wstring> questions;
     std::vector<int> finished;
+    uint64_t flushes = 0;
     HWND window = nullptr;
     bool created = false;
     std::thread thread;
@@ -24,6 +25,7 @@ struct MessageWindowState {
 namespace {
 
 const wchar_t kTestClass[] = L"OrvantisTestWindow";
+constexpr UINT kMsgFlush = WM_APP + 40;
 
 LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
@@ -50,6 +52,12 @@ LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case kMsgFinished: {
             std::lock_guard<std::mutex> hold(state->mutex);
             state->finished.push_back(static_cast<int>(wParam));
+            state->changed.notify_all();
+            return 0;
+        }
+        case kMsgFlush: {
+            std::lock_guard<std::mutex> hold(state->mutex);
+            ++state->flushes;
             state->changed.notify_all();
             return 0;
         }
@@ -128,6 +136,15 @@ std::vector<int> MessageWindow::Finished() const {
 StatusLine MessageWindow::Last() const {
     std::lock_guard<std::mutex> hold(state->mutex);
     return state->statuses.empty() ? StatusLine{} : state->statuses.back();
+}
+
+void MessageWindow::Flush() const {
+    std::unique_lock<std::mutex> hold(state->mutex);
+    uint64_t target = state->flushes + 1;
+    // Posted messages are handled in the order they were posted, so once this one is
+    // handled every earlier one is too.
+    PostMessageW(state->window, kMsgFlush, 0, 0);
+    state->changed.wait_for(hold, std::chrono::seconds(30), [&] { return state->flushes >= target; });
 }
 
 bool MessageWindow::WaitFinished(DWORD timeoutMs) const {

@@ -35,6 +35,8 @@ struct MessageWindow {
     std::vector<int> Finished() const;
     // The last status line; empty text when there was none.
     StatusLine Last() const;
+    // Returns once every message posted to the window before this call has been handled.
+    void Flush() const;
     // True once kMsgFinished has arrived (within timeoutMs).
     bool WaitFinished(DWORD timeoutMs) const;
 };
