@@ -50,7 +50,7 @@ bench_build_floors() {
 # The real launcher, built (or brought up to date) with the project's own preset.
 bench_build_launcher() {
     (cd "$ROOT" && cmake --preset windows >"$LOGS/launcher-configure.log" 2>&1 &&
-        cmake --build --preset windows --target OrvantisKesh -j 2 >"$LOGS/launcher-build.log" 2>&1) ||
+        cmake --build --preset windows --target OrvantisKesh launcher_phases -j 2 >"$LOGS/launcher-build.log" 2>&1) ||
         { echo "error: the launcher did not build (see $LOGS/launcher-build.log); --no-launcher measures the rest" >&2
           return 1; }
     LAUNCHER="$ROOT/build/windows/OrvantisKesh.exe"
@@ -291,6 +291,14 @@ bench_warm() {
     for r in $(seq "$RUNS"); do
         time_it warm_s launcher_run "$GAME" "${PORT[tree]}"
     done
+    # Where the time goes, from inside: the launcher's own functions timed one by one.
+    local phases="$ROOT/build/windows/bench/launcher_phases.exe"
+    if [ -z "$LAUNCHER_GIVEN" ] && [ -f "$phases" ]; then
+        wine "$phases" "$(winpath "$GAME")" "$(winpath "$WWW/tree/update/manifest.json")" \
+            "$(winpath "$WWW/tree/update/manifest.json.sig")" "$RUNS" </dev/null >"$OUT/phases-warm.txt" ||
+            echo "warning: launcher_phases failed (see $OUT/phases-warm.txt)" >&2
+        awk 'NF == 2 { print "phase_" $1 "\t" $2 }' "$OUT/phases-warm.txt" >>"$RESULTS"
+    fi
     # Where the time goes, from outside: when the launcher touches its own files.
     python3 "$BENCH/timeline.py" "$GAME" "$NGINX_PREFIX/tree.access.log" -- \
         wine "$GAME/OrvantisKesh.exe" --server "127.0.0.1:${PORT[tree]}" --yes --verify-only >"$OUT/timeline-warm.txt"

@@ -87,6 +87,12 @@ def main():
             r2 = (warm - window) / (attr - empty)
             t.row("1 warm", "launcher less Wine's window start", fmt_s(warm - window),
                   "floor " + fmt_s(attr - empty), "%.2fx" % r2, "(info)", None)
+    phases = [k for k in v if k.startswith("phase_")]
+    if phases:
+        t.row("1 warm", "its own functions, inside one process:", "", "", "", "", None)
+        for k in phases:
+            ms = t.med(k)
+            t.row("1 warm", "  " + k[len("phase_"):] + " (median ms)", "%.1f ms" % ms, "", "", "", None)
     if "proof_warm_opened" in v:
         control = t.med("proof_control_opened")
         is_probe = t.med("proof_control_is_probe")
