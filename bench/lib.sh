@@ -389,6 +389,13 @@ bench_install() {
         done
     done
     [ -n "$LAUNCHER" ] || return 0
+    # Where the time of a small-file install goes, from outside, packed and every file alone.
+    fresh_folder "$dest"
+    python3 "$BENCH/timeline.py" "$dest" "$NGINX_PREFIX/c.access.log" -- wine "$dest/OrvantisKesh.exe" \
+        --server "127.0.0.1:${PORT[c]}" --yes --verify-only >"$OUT/timeline-install-c.txt"
+    fresh_folder "$dest"
+    python3 "$BENCH/timeline.py" "$dest" "$NGINX_PREFIX/c-alone.access.log" -- wine "$dest/OrvantisKesh.exe" \
+        --server "127.0.0.1:${PORT[c-alone]}" --yes --verify-only >"$OUT/timeline-install-c-alone.txt"
     # The same small files without packs: every file its own request.
     for r in $(seq "$RUNS"); do
         fresh_folder "$dest"
