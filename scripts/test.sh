@@ -25,6 +25,8 @@ echo "== Windows tests (under Wine) =="
 ctest --preset windows -j "$jobs" || status=1
 echo "== Native tests =="
 ctest --preset host -j "$jobs" || status=1
+echo "== Fuzzing (bounded) =="
+scripts/fuzz.sh || status=1
 
 if [ $status -ne 0 ]; then
     echo "Some tests failed." >&2
