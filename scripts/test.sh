@@ -17,8 +17,10 @@ cleanup() {
     orvantis_stop_display
 }
 trap cleanup EXIT
-orvantis_start_wine
+# The display first: Wine's desktop process, started with the prefix, picks its display
+# driver once, and without DISPLAY no window of any test could ever appear.
 orvantis_start_display
+orvantis_start_wine
 
 status=0
 echo "== Windows tests (under Wine) =="
