@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "launcher/owned.h"
 #include "tests/transfer/transfer_fixture.h"
 
@@ -19,7 +22,12 @@ struct FetchTest : test::TransferTest {
     std::string body = Content(150000, 1);
     Entry entry = test::FileEntry("data/maps/world.bin", body);
     std::string url = ObjectPath(entry.sha256);
-    std::wstring target = Path(L"data\\maps\\world.bin");
+    std::wstring target;  // the folder exists only from SetUp on
+
+    void SetUp() override {
+        TransferTest::SetUp();
+        target = Path(L"data\\maps\\world.bin");
+    }
 };
 
 TEST_F(FetchTest, InstallsIntoNewSubfolders) {
@@ -100,6 +108,30 @@ TEST_F(FetchTest, BadBodiesAreRetriedAndTheirBytesGivenBack) {
         EXPECT_EQ(job.bytesDone.load(), int64_t(body.size()));
         EXPECT_FALSE(test::Exists(target + L".part"));
     }
+}
+
+// Reading stops at the first chunk past the size: the count never runs ahead by more than
+// one chunk, although the server would go on for megabytes.
+TEST_F(FetchTest, OverlongBodyIsCutOff) {
+    Reply endless = Answer(200, body + Content(4 << 20, 5));
+    endless.chunkSize = 16384;
+    endless.chunkDelayMs = 10;
+    files.Script(url, {endless, Answer(200, body)});
+    std::atomic<int64_t> most{0};
+    std::atomic<bool> done{false};
+    std::thread watcher([&] {
+        while (!done) {
+            most = std::max(most.load(), job.bytesDone.load());
+            Sleep(1);
+        }
+    });
+    bool installed = FetchOne(entry, target);
+    done = true;
+    watcher.join();
+    EXPECT_TRUE(installed);
+    EXPECT_EQ(files.Count(url), 2u);
+    EXPECT_LE(most.load(), int64_t(body.size()) + 65536);
+    EXPECT_EQ(job.bytesDone.load(), int64_t(body.size()));
 }
 
 TEST_F(FetchTest, EveryAttemptFailingLeavesTheOldFile) {
