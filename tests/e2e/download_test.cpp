@@ -11,6 +11,7 @@
 #include "launcher/owned.h"
 #include "launcher/text.h"
 #include "manifest/cache.h"
+#include "tests/support/launcher_probe.h"
 #include "tests/support/origin.h"
 #include "tests/support/signing.h"
 #include "tests/support/temp_folder.h"
@@ -257,6 +258,51 @@ TEST_F(LauncherTest, InstallsThenKeepsUpToDate) {
     EXPECT_EQ(ObjectRequests(origin), objects + 1);
     ExpectInstalled(next);
     EXPECT_TRUE(Leftovers().empty());
+}
+
+// Without --verify-only: the closing text, Play enabled, and the game started about
+// 1.5 s later by itself.
+TEST_F(LauncherTest, WindowShowsClosingTextAndStartsTheGame) {
+    std::wstring fakeGame = test::BuiltProgram(L"tools\\fake_game.exe");
+    ASSERT_FALSE(fakeGame.empty()) << "tools\\fake_game.exe is not built";
+    Release release;
+    release.Loose("Main.exe", test::ReadFileBytes(fakeGame));
+    for (size_t i = 0; i < 12; ++i) release.Loose(Numbered("Data/Local/l", i, ".txt"), Content(100 + i, uint32_t(i)));
+    std::vector<std::pair<std::string, std::string>> packed;
+    for (size_t i = 0; i < 10; ++i) packed.push_back({Numbered("Data/Pack/p", i, ".bin"), Content(700, uint32_t(50 + i))});
+    release.Packed(packed);
+    release.Publish(origin);
+
+    test::Started run;
+    ASSERT_TRUE(test::StartProgram(folder + kSelfName, L"--server " + test::Address(origin) + L" --yes", folder, &run));
+    HWND window = test::WaitForProcessWindow(run.pid, kClassName, kCaption, 30000);
+    ASSERT_NE(window, nullptr);
+    HWND status = FindWindowExW(window, nullptr, L"Static", nullptr);
+    HWND play = GetDlgItem(window, kPlayId);
+    ASSERT_NE(status, nullptr);
+    ASSERT_NE(play, nullptr);
+
+    const std::wstring closing = L"Actualizaci\u00f3n terminada: 23 archivos nuevos. Abriendo el juego...";
+    std::wstring seen;
+    ASSERT_TRUE(test::WaitUntil(
+        [&] {
+            seen = test::TextOf(status);
+            return seen == closing && IsWindowEnabled(play);
+        },
+        120000))
+        << "last status: " << Narrow(seen);
+    uint64_t enabled = GetTickCount64();
+
+    const std::wstring record = folder + L"fake_game.record";
+    ASSERT_TRUE(test::WaitUntil([&] { return test::Exists(record); }, 20000)) << "the game was not started";
+    uint64_t started = GetTickCount64();
+    EXPECT_GE(started - enabled, 1000u) << "the game must wait for its timer";
+    DWORD code = 99;
+    ASSERT_TRUE(test::WaitForExit(run.process.h, 20000, &code));
+    EXPECT_EQ(code, 0u);
+    std::string line = test::ReadFileBytes(record);
+    EXPECT_EQ(line.substr(0, line.find('\n')), "\"" + Narrow(folder) + "Main.exe\" /orvantis");
+    ExpectInstalled(release);
 }
 
 }  // namespace
