@@ -21,14 +21,6 @@ namespace {
 
 using test::Origin;
 
-std::wstring BuildFolder() {
-    wchar_t module[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, module, MAX_PATH);
-    std::wstring path = module;
-    path.resize(path.rfind(L'\\'));                 // ...\build\windows\tests
-    return path.substr(0, path.rfind(L'\\') + 1);  // ...\build\windows\ .
-}
-
 std::string Content(size_t size, uint32_t seed) {
     std::string out(size, '\0');
     uint32_t x = seed * 2654435761u + 7;
@@ -122,7 +114,9 @@ struct LauncherTest : ::testing::Test {
     void SetUp() override {
         folder = test::MakeTempFolder(L"e2e game");  // a blank in the path, as players have
         ASSERT_FALSE(folder.empty());
-        ASSERT_TRUE(CopyFileW((BuildFolder() + kSelfName).c_str(), (folder + kSelfName).c_str(), FALSE));
+        std::wstring launcher = test::BuiltProgram(kSelfName);
+        ASSERT_FALSE(launcher.empty()) << "OrvantisKesh.exe is not built";
+        ASSERT_TRUE(test::CopyInto(launcher, folder + kSelfName));
     }
     void TearDown() override {
         origin.Stop();
@@ -132,22 +126,16 @@ struct LauncherTest : ::testing::Test {
 
     // Runs the launcher in the game folder; the exit code, or -1 when it did not end in time.
     int Run(const std::wstring& options, DWORD timeoutMs = 180000) {
-        std::wstring exe = folder + kSelfName;
-        std::wstring line = L"\"" + exe + L"\" --server " + test::Address(origin) + L" " + options;
-        STARTUPINFOW si{};
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi{};
-        if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi))
+        test::Started run;
+        if (!test::StartProgram(folder + kSelfName, L"--server " + test::Address(origin) + L" " + options, folder,
+                                &run))
             return -2;
-        CloseHandle(pi.hThread);
-        OwnedHandle process(pi.hProcess);
-        if (WaitForSingleObject(process.h, timeoutMs) != WAIT_OBJECT_0) {
-            TerminateProcess(process.h, 99);
-            WaitForSingleObject(process.h, 10000);
+        DWORD code = 0;
+        if (!test::WaitForExit(run.process.h, timeoutMs, &code)) {
+            TerminateProcess(run.process.h, 99);
+            WaitForSingleObject(run.process.h, 10000);
             return -1;
         }
-        DWORD code = 0;
-        GetExitCodeProcess(process.h, &code);
         return static_cast<int>(code);
     }
     std::string Result() { return test::ReadFileBytes(folder + kResultName); }
