@@ -107,7 +107,7 @@ size_t ObjectRequests(const Origin& origin) {
     return n;
 }
 
-struct LauncherTest : ::testing::Test {
+struct LauncherDownload : ::testing::Test {
     std::wstring folder;
     Origin origin;
 
@@ -169,7 +169,7 @@ struct LauncherTest : ::testing::Test {
     }
 };
 
-TEST_F(LauncherTest, InstallsThenKeepsUpToDate) {
+TEST_F(LauncherDownload, InstallsThenKeepsUpToDate) {
     Release release = Game(Content(4096, 1));
     ASSERT_GE(release.entries.size(), 300u);
     release.Publish(origin);
@@ -250,7 +250,7 @@ TEST_F(LauncherTest, InstallsThenKeepsUpToDate) {
 
 // Without --verify-only: the closing text, Play enabled, and the game started about
 // 1.5 s later by itself.
-TEST_F(LauncherTest, WindowShowsClosingTextAndStartsTheGame) {
+TEST_F(LauncherDownload, WindowShowsClosingTextAndStartsTheGame) {
     std::wstring fakeGame = test::BuiltProgram(L"tools\\fake_game.exe");
     ASSERT_FALSE(fakeGame.empty()) << "tools\\fake_game.exe is not built";
     Release release;

@@ -14,7 +14,7 @@ namespace {
 using test::Content;
 using test::Listing;
 using test::ObjectPath;
-using test::Answer;
+using test::Fixed;
 using test::Reply;
 
 const std::wstring kPackMessage = L"No se pudo guardar un paquete. Revisa el espacio disponible y vuelve a intentar.";
@@ -184,7 +184,7 @@ TEST_F(DownloaderTest, OneWorkerPerItemUpToEight) {
         for (size_t i = 0; i < row.items; ++i) {
             std::string content = Content(2000, uint32_t(100 + i));
             Entry e = test::FileEntry(Numbered("w/", i), content);
-            Reply reply = test::Answer(200, content);
+            Reply reply = Fixed(200, content);
             reply.delayMs = 1500;
             host.Script(ObjectPath(e.sha256), {reply});
             run.files.push_back({e, Local(e.path)});
@@ -216,7 +216,7 @@ TEST_F(DownloaderTest, NoWorkStartsNoWorker) {
 TEST_F(DownloaderTest, FirstFailureStopsEveryWorker) {
     Entry bad = test::FileEntry("bad.bin", "never served");
     // Slow enough failures that every worker has claimed its first item by then.
-    Reply refusal = test::Answer(500);
+    Reply refusal = Fixed(500);
     refusal.delayMs = 300;
     files.Script(ObjectPath(bad.sha256), {refusal});
     site.Script(ObjectPath(bad.sha256), {refusal});
@@ -224,7 +224,7 @@ TEST_F(DownloaderTest, FirstFailureStopsEveryWorker) {
     for (size_t i = 1; i < 20; ++i) {
         std::string content = Content(1 << 20, uint32_t(i));
         Entry e = test::FileEntry(Numbered("slow/", i), content);
-        Reply reply = test::Answer(200, content);
+        Reply reply = Fixed(200, content);
         reply.chunkSize = 16384;
         reply.chunkDelayMs = 100;  // about 6 s for the whole body
         files.Script(ObjectPath(e.sha256), {reply});

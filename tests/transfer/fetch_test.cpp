@@ -15,7 +15,7 @@ using test::Content;
 using test::kGameOpen;
 using test::Listing;
 using test::ObjectPath;
-using test::Answer;
+using test::Fixed;
 using test::Reply;
 
 struct FetchTest : test::TransferTest {
@@ -55,7 +55,7 @@ TEST_F(FetchTest, EmptyObject) {
 TEST_F(FetchTest, ServerErrorsOnFilesHostThenSiteHostInstalls) {
     const uint32_t waits[5] = {150, 300, 450, 600, 0};
     std::copy(waits, waits + 5, gRetryWaits);
-    files.Script(url, {Answer(500, "oops")});
+    files.Script(url, {Fixed(500, "oops")});
     site.Serve(url, body);
     ASSERT_TRUE(FetchOne(entry, target));
     EXPECT_EQ(test::ReadFileBytes(target), body);
@@ -81,11 +81,11 @@ TEST_F(FetchTest, BadBodiesAreRetriedAndTheirBytesGivenBack) {
         const char* name;
         Reply first;
     } rows[] = {
-        {"right length, wrong hash", Answer(200, wrong)},
-        {"overlong body", Answer(200, body + Content(3 << 20, 9))},
-        {"short body", Answer(200, body.substr(0, 1000))},
+        {"right length, wrong hash", Fixed(200, wrong)},
+        {"overlong body", Fixed(200, body + Content(3 << 20, 9))},
+        {"short body", Fixed(200, body.substr(0, 1000))},
         {"connection dropped mid-body", [&] {
-             Reply r = Answer(200, body);
+             Reply r = Fixed(200, body);
              r.cutAfter = 70000;
              return r;
          }()},
@@ -99,7 +99,7 @@ TEST_F(FetchTest, BadBodiesAreRetriedAndTheirBytesGivenBack) {
         SCOPED_TRACE(row.name);
         test::Origin host;
         gFiles = Endpoint{L"127.0.0.1", host.port, false};
-        host.Script(url, {row.first, Answer(200, body)});
+        host.Script(url, {row.first, Fixed(200, body)});
         job.bytesDone = 0;
         DeleteFileW(target.c_str());
         ASSERT_TRUE(FetchOne(entry, target));
@@ -113,10 +113,10 @@ TEST_F(FetchTest, BadBodiesAreRetriedAndTheirBytesGivenBack) {
 // Reading stops at the first chunk past the size: the count never runs ahead by more than
 // one chunk, although the server would go on for megabytes.
 TEST_F(FetchTest, OverlongBodyIsCutOff) {
-    Reply endless = Answer(200, body + Content(4 << 20, 5));
+    Reply endless = Fixed(200, body + Content(4 << 20, 5));
     endless.chunkSize = 16384;
     endless.chunkDelayMs = 10;
-    files.Script(url, {endless, Answer(200, body)});
+    files.Script(url, {endless, Fixed(200, body)});
     std::atomic<int64_t> most{0};
     std::atomic<bool> done{false};
     std::thread watcher([&] {
@@ -135,8 +135,8 @@ TEST_F(FetchTest, OverlongBodyIsCutOff) {
 }
 
 TEST_F(FetchTest, EveryAttemptFailingLeavesTheOldFile) {
-    files.Script(url, {Answer(500)});
-    site.Script(url, {Answer(200, body.substr(1))});
+    files.Script(url, {Fixed(500)});
+    site.Script(url, {Fixed(200, body.substr(1))});
     CreateFolders(target);
     test::WriteFileBytes(target, "previous version");
 
@@ -152,13 +152,13 @@ TEST_F(FetchTest, EveryAttemptFailingLeavesTheOldFile) {
 TEST_F(FetchTest, NotFoundOnFilesHostGoesStraightToSiteHost) {
     const uint32_t waits[5] = {5000, 5000, 5000, 1, 0};
     std::copy(waits, waits + 5, gRetryWaits);
-    files.Script(url, {Answer(404)});
+    files.Script(url, {Fixed(404)});
     site.Serve(url, body);
     ASSERT_TRUE(FetchOne(entry, target));
     EXPECT_EQ(files.Count(url), 1u);
     EXPECT_EQ(site.Count(url), 1u);
     // A 404 from the site host is not a reason to stop: it is retried like any failure.
-    site.Script(url, {Answer(404), Answer(200, body)});
+    site.Script(url, {Fixed(404), Fixed(200, body)});
     DeleteFileW(target.c_str());
     ASSERT_TRUE(FetchOne(entry, target));
     EXPECT_EQ(files.Count(url), 2u);
@@ -170,8 +170,8 @@ TEST_F(FetchTest, NotFoundOnFilesHostGoesStraightToSiteHost) {
 TEST_F(FetchTest, RealScheduleAfterNotFound) {
     std::copy(savedWaits, savedWaits + 5, gRetryWaits);
     ASSERT_EQ(gRetryWaits[3], 3000u);
-    files.Script(url, {Answer(404)});
-    site.Script(url, {Answer(500)});
+    files.Script(url, {Fixed(404)});
+    site.Script(url, {Fixed(500)});
     EXPECT_FALSE(FetchOne(entry, target));
     EXPECT_EQ(job.error, L"No se pudo descargar data/maps/world.bin.");
     auto filesRequests = files.Requests();

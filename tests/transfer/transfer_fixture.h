@@ -41,14 +41,6 @@ struct StatusWindow {
     }
 };
 
-// A scripted answer with a status and a body, all else default.
-inline Reply Answer(int status, const std::string& body = "") {
-    Reply reply;
-    reply.status = status;
-    reply.body = body;
-    return reply;
-}
-
 inline std::string ObjectPath(const std::string& sha256) { return "/update/files/" + sha256; }
 
 // Deterministic, not very compressible content.
