@@ -18,14 +18,18 @@ cleanup() {
     orvantis_stop_display
 }
 trap cleanup EXIT
-orvantis_start_wine
+# The display first: Wine's desktop process, started with the prefix, picks its display
+# driver once, and without DISPLAY no window of any test could ever appear.
 orvantis_start_display
+orvantis_start_wine
 
 status=0
 echo "== Windows tests (under Wine) =="
 ctest --preset windows -j "$jobs" || status=1
 echo "== Native tests =="
 ctest --preset host -j "$jobs" || status=1
+echo "== Fuzzing (bounded) =="
+scripts/fuzz.sh || status=1
 
 if [ $status -ne 0 ]; then
     echo "Some tests failed." >&2

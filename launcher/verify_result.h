@@ -1,0 +1,10 @@
+// The one-word outcome of a verify-only run, for scripts.
+#pragma once
+
+namespace orvantis {
+
+// Writes "ready" or "failed" (no line end) to gFolder + "orvantis_verify.result", replacing
+// what was there; a file that cannot be created is skipped silently.
+void WriteVerifyResult(bool ready);
+
+}  // namespace orvantis
