@@ -11,8 +11,10 @@ fail() {
 
 pass() { echo "ok: $*"; }
 
+# A skip after a failed check still fails.
 skip() {
     echo "SKIPPED: $*"
+    [ "$RELIABILITY_FAILURES" -eq 0 ] || exit 1
     exit "$RELIABILITY_SKIP"
 }
 
