@@ -1,0 +1,38 @@
+// The build command: a game folder becomes a signed release in an origin folder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orvantis {
+
+struct BuildOptions {
+    std::string game;
+    std::string origin;
+    std::string keyPath;
+    bool progress = false;  // draw a progress bar on stderr
+};
+
+struct BuildReport {
+    std::vector<std::string> problems;  // any one means nothing was published
+    std::vector<std::string> notes;     // left-out files and warnings
+    size_t files = 0;
+    size_t packs = 0;
+    size_t packedFiles = 0;
+    size_t objectsWritten = 0;
+    size_t objectsPresent = 0;
+    uint64_t bytes = 0;         // of the game's files
+    uint64_t bytesWritten = 0;  // into the object store
+    bool manifestChanged = false;
+    double seconds = 0;
+};
+
+// Objects first, then the manifest and its signature, so that a launcher never reads a manifest
+// whose objects are not all there. On any problem the origin's manifest is left as it was.
+BuildReport BuildRelease(const BuildOptions& options);
+
+// The summary lines printed after a build.
+std::string BuildSummary(const BuildReport& report);
+
+}  // namespace orvantis

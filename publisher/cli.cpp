@@ -1,0 +1,126 @@
+#include "publisher/cli.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "publisher/build.h"
+#include "publisher/keys.h"
+#include "publisher/serve.h"
+#include "publisher/verify.h"
+
+namespace orvantis {
+namespace {
+
+const char kUsage[] =
+    "usage:\n"
+    "  orvantis-publish keygen KEY.pem\n"
+    "  orvantis-publish build GAME_DIR ORIGIN_DIR --key KEY.pem\n"
+    "  orvantis-publish verify ORIGIN_DIR (--key KEY.pem | --public HEX)\n"
+    "  orvantis-publish serve ORIGIN_DIR [--port N]\n";
+
+struct Line {
+    std::vector<std::string> positional;
+    std::string key, publicHex, port;
+    std::string error;
+};
+
+Line Parse(const std::vector<std::string>& args) {
+    Line line;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        std::string* value = a == "--key" ? &line.key : a == "--public" ? &line.publicHex : a == "--port" ? &line.port : nullptr;
+        if (value) {
+            if (i + 1 >= args.size()) {
+                line.error = a + " needs a value";
+                return line;
+            }
+            *value = args[++i];
+        } else if (a.size() > 1 && a[0] == '-') {
+            line.error = "unknown option " + a;
+            return line;
+        } else {
+            line.positional.push_back(a);
+        }
+    }
+    return line;
+}
+
+int Usage(FILE* err, const std::string& why) {
+    fprintf(err, "error: %s\n%s", why.c_str(), kUsage);
+    return 2;
+}
+
+int Keygen(const Line& line, FILE* out, FILE* err) {
+    if (line.positional.size() != 1) return Usage(err, "keygen takes one file name");
+    std::string publicHex, error;
+    if (!GenerateKey(line.positional[0], publicHex, error)) {
+        fprintf(err, "error: %s\n", error.c_str());
+        return 1;
+    }
+    fprintf(err, "Wrote %s (keep it offline). Build the launcher with:\n  -DORVANTIS_MANIFEST_KEY=%s\n",
+            line.positional[0].c_str(), publicHex.c_str());
+    fprintf(out, "%s\n", publicHex.c_str());
+    return 0;
+}
+
+int Build(const Line& line, FILE* out, FILE* err) {
+    if (line.positional.size() != 2 || line.key.empty())
+        return Usage(err, "build takes GAME_DIR ORIGIN_DIR --key KEY.pem");
+    BuildOptions options{line.positional[0], line.positional[1], line.key, isatty(fileno(err)) == 1};
+    BuildReport report = BuildRelease(options);
+    for (const std::string& note : report.notes) fprintf(err, "%s\n", note.c_str());
+    if (!report.problems.empty()) {
+        for (const std::string& problem : report.problems) fprintf(err, "refused: %s\n", problem.c_str());
+        fprintf(err, "Nothing was published; the origin's manifest is unchanged.\n");
+        return 1;
+    }
+    fputs(BuildSummary(report).c_str(), out);
+    return 0;
+}
+
+int Verify(const Line& line, FILE* out, FILE* err) {
+    if (line.positional.size() != 1 || line.key.empty() == line.publicHex.empty())
+        return Usage(err, "verify takes ORIGIN_DIR and one of --key KEY.pem or --public HEX");
+    VerifyOptions options{line.positional[0], line.key, line.publicHex, isatty(fileno(err)) == 1};
+    VerifyReport report = VerifyRelease(options);
+    for (const std::string& problem : report.problems) fprintf(err, "wrong: %s\n", problem.c_str());
+    if (!report.problems.empty()) {
+        fprintf(err, "%zu problems; the launcher would not install this release as it is.\n", report.problems.size());
+        return 1;
+    }
+    fprintf(out, "OK: signature valid, %zu files, %zu objects and %zu packs intact\n", report.entries, report.objects,
+            report.packs);
+    return 0;
+}
+
+int ServeCommand(const Line& line, FILE* out, FILE* err) {
+    if (line.positional.size() != 1) return Usage(err, "serve takes ORIGIN_DIR [--port N]");
+    int port = 0;
+    if (!line.port.empty()) {
+        char* end = nullptr;
+        long value = strtol(line.port.c_str(), &end, 10);
+        if (*end || value < 0 || value > 65535) return Usage(err, "--port takes a number from 0 to 65535");
+        port = int(value);
+    }
+    return Serve(line.positional[0], port, out);
+}
+
+}  // namespace
+
+int RunCommand(const std::vector<std::string>& args, FILE* out, FILE* err) {
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        fputs(kUsage, args.empty() ? err : out);
+        return args.empty() ? 2 : 0;
+    }
+    Line line = Parse(args);
+    if (!line.error.empty()) return Usage(err, line.error);
+    const std::string& command = args[0];
+    if (command == "keygen") return Keygen(line, out, err);
+    if (command == "build") return Build(line, out, err);
+    if (command == "verify") return Verify(line, out, err);
+    if (command == "serve") return ServeCommand(line, out, err);
+    return Usage(err, "unknown command " + command);
+}
+
+}  // namespace orvantis

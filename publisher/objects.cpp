@@ -1,0 +1,153 @@
+#include "publisher/objects.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "publisher/digest.h"
+#include "publisher/path_rules.h"
+
+namespace orvantis {
+namespace {
+
+constexpr size_t kChunk = 1 << 20;
+
+bool WriteAll(int fd, const char* data, size_t n) {
+    while (n > 0) {
+        ssize_t w = write(fd, data, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        data += w;
+        n -= size_t(w);
+    }
+    return true;
+}
+
+// A temporary file beside target, so that the final rename stays on one file system.
+// mkstemp makes it 0600; the web server that publishes it must be able to read it.
+int OpenTemporary(const std::string& target, std::string& temporary) {
+    size_t slash = target.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : target.substr(0, slash);
+    std::vector<char> name(folder.begin(), folder.end());
+    const char tail[] = "/.incoming-XXXXXX";
+    name.insert(name.end(), tail, tail + sizeof tail);
+    int fd = mkstemp(name.data());
+    if (fd < 0) return -1;
+    fchmod(fd, 0644);
+    temporary = name.data();
+    return fd;
+}
+
+// Flushes and renames, or removes the temporary file; true when target now holds the data.
+bool Finish(int fd, bool ok, const std::string& temporary, const std::string& target) {
+    ok = ok && fsync(fd) == 0;
+    if (close(fd) != 0) ok = false;
+    if (ok && rename(temporary.c_str(), target.c_str()) == 0) return true;
+    unlink(temporary.c_str());
+    return false;
+}
+
+}  // namespace
+
+bool ObjectIntact(const std::string& file, uint64_t size, const std::string& sha256, ProgressBar& bar) {
+    struct stat st;
+    if (stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) != size) return false;
+    FILE* f = fopen(file.c_str(), "rb");
+    if (!f) return false;
+    Digest d;
+    std::vector<char> buffer(kChunk);
+    uint64_t total = 0;
+    size_t n;
+    while ((n = fread(buffer.data(), 1, buffer.size(), f)) > 0) {
+        d.Add(buffer.data(), n);
+        total += n;
+        ProgressAdd(bar, n);
+    }
+    bool ok = !ferror(f);
+    fclose(f);
+    return ok && total == size && d.Hex() == sha256;
+}
+
+bool WriteObject(const std::string& filesDir, const std::string& name, const std::vector<Part>& parts,
+                 ProgressBar& bar, std::string& error) {
+    std::string target = filesDir + "/" + name, temporary;
+    int fd = OpenTemporary(target, temporary);
+    if (fd < 0) {
+        error = filesDir + ": cannot create a file there (" + strerror(errno) + ")";
+        return false;
+    }
+    Digest whole;
+    std::vector<char> buffer(kChunk);
+    bool ok = true;
+    for (const Part& part : parts) {
+        FILE* f = fopen(part.location.c_str(), "rb");
+        if (!f) {
+            error = Printable(part.path) + ": cannot be read (" + strerror(errno) + ")";
+            ok = false;
+            break;
+        }
+        Digest own;
+        uint64_t total = 0;
+        size_t n;
+        while (ok && (n = fread(buffer.data(), 1, buffer.size(), f)) > 0) {
+            own.Add(buffer.data(), n);
+            whole.Add(buffer.data(), n);
+            total += n;
+            ProgressAdd(bar, n);
+            if (!WriteAll(fd, buffer.data(), n)) {
+                error = target + ": cannot be written (" + strerror(errno) + ")";
+                ok = false;
+            }
+        }
+        bool readFailed = ferror(f);
+        fclose(f);
+        if (!ok) break;
+        if (readFailed) {
+            error = Printable(part.path) + ": cannot be read";
+            ok = false;
+            break;
+        }
+        if (total != part.size || own.Hex() != part.sha256) {
+            error = Printable(part.path) + ": changed while the release was being built; build again";
+            ok = false;
+            break;
+        }
+    }
+    if (ok && whole.Hex() != name) {
+        error = name + ": the object's bytes do not match its name; build again";
+        ok = false;
+    }
+    if (!Finish(fd, ok, temporary, target)) {
+        if (ok) error = target + ": cannot be written (" + strerror(errno) + ")";
+        return false;
+    }
+    return true;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& data, std::string& error) {
+    std::string temporary;
+    int fd = OpenTemporary(path, temporary);
+    if (fd < 0 || !Finish(fd, WriteAll(fd, data.data(), data.size()), temporary, path)) {
+        error = path + ": cannot be written (" + strerror(errno) + ")";
+        return false;
+    }
+    return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return false;
+    out.clear();
+    char buffer[65536];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) out.append(buffer, n);
+    bool ok = !ferror(f);
+    fclose(f);
+    return ok;
+}
+
+}  // namespace orvantis

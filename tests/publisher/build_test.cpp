@@ -1,0 +1,251 @@
+#include "publisher/build.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+
+#include "publisher/digest.h"
+#include "publisher/pack_plan.h"
+#include "publisher/verify.h"
+#include "tests/publisher/scratch.h"
+
+namespace orvantis {
+namespace {
+
+using test::Bytes;
+using test::ReadFile;
+using test::WriteFile;
+namespace fs = std::filesystem;
+
+class Build : public test::Scratch {
+protected:
+    // A small game: Main.exe, 60 small data files, a few large ones, an empty one.
+    void MakeGame(const std::string& root) {
+        WriteFile(root + "/Main.exe", Bytes(1, 5000));
+        for (int i = 0; i < 60; ++i)
+            WriteFile(root + "/Data/Sub" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".bmd",
+                      Bytes(100 + i, 300 + 97 * i));
+        WriteFile(root + "/Data/big1.bin", Bytes(7, 1200000));
+        WriteFile(root + "/Data/big2.bin", Bytes(8, 2 * kSmallFile));
+        WriteFile(root + "/Data/empty.txt", "");
+        WriteFile(root + "/DataUltra/texture.ozj", Bytes(9, 40000));
+    }
+    BuildReport Run(const std::string& gameDir, const std::string& originDir) {
+        return BuildRelease({gameDir, originDir, test::DevKey(), false});
+    }
+    std::string Problems(const BuildReport& r) {
+        std::string all;
+        for (const std::string& p : r.problems) all += p + "\n";
+        return all;
+    }
+};
+
+TEST_F(Build, PublishesARelease_TheLauncherReadsAndVerifyAccepts) {
+    MakeGame(game);
+    BuildReport r = Run(game, origin);
+    ASSERT_TRUE(r.problems.empty()) << Problems(r);
+    EXPECT_EQ(r.files, 65u);
+    EXPECT_GE(r.packs, 1u);
+
+    std::vector<Entry> entries = test::ReadManifest(origin);
+    ASSERT_EQ(entries.size(), 65u);
+    for (size_t i = 1; i < entries.size(); ++i) EXPECT_LT(entries[i - 1].path, entries[i].path);
+    size_t packed = 0;
+    for (const Entry& e : entries) {
+        SCOPED_TRACE(e.path);
+        // Every file is also its own object, for when the launcher needs only a few of a pack.
+        std::string object = ReadFile(origin + "/update/files/" + e.sha256);
+        EXPECT_EQ(object.size(), e.size);
+        EXPECT_EQ(object, ReadFile(game + "/" + e.path));
+        if (!e.pack.empty()) {
+            ++packed;
+            std::string pack = ReadFile(origin + "/update/files/" + e.pack);
+            EXPECT_EQ(pack.size(), e.packSize);
+            EXPECT_EQ(Sha256Hex(pack), e.pack);
+            EXPECT_EQ(pack.substr(e.offset, e.size), object);
+            EXPECT_LT(e.size, kSmallFile);
+        }
+    }
+    EXPECT_EQ(packed, r.packedFiles);
+    EXPECT_GT(packed, 0u);
+    EXPECT_LT(packed, entries.size());  // large files stay stand-alone
+
+    std::string sig = ReadFile(origin + "/update/manifest.json.sig");
+    EXPECT_EQ(sig.size(), 128u);
+    // The web server that publishes the origin runs as another user.
+    for (const std::string& file : {origin + "/update/manifest.json", origin + "/update/manifest.json.sig",
+                                    origin + "/update/files/" + entries.front().sha256}) {
+        struct stat st;
+        ASSERT_EQ(stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0644u) << file;
+    }
+    VerifyReport v = VerifyRelease({origin, test::DevKey(), "", false});
+    EXPECT_TRUE(v.problems.empty()) << v.problems.front();
+    EXPECT_EQ(v.entries, 65u);
+}
+
+TEST_F(Build, EveryPackItMakesIsFetchedWholeOnAFirstInstall) {
+    for (int i = 0; i < 300; ++i) WriteFile(game + "/Data/d" + std::to_string(i % 7) + "/x" + std::to_string(i), Bytes(i, 50 + 331 * i));
+    ASSERT_TRUE(Run(game, origin).problems.empty());
+    std::map<std::string, std::vector<Entry>> packs;
+    for (const Entry& e : test::ReadManifest(origin))
+        if (!e.pack.empty()) packs[e.pack].push_back(e);
+    EXPECT_GE(packs.size(), 3u);
+    for (const auto& [name, members] : packs) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(test::LauncherTakesWholePack(members));
+    }
+}
+
+TEST_F(Build, SameGameGivesTheSameManifestByteForByte) {
+    MakeGame(game);
+    // The same files created in another order, in another folder.
+    std::string other = dir + "/other";
+    WriteFile(other + "/DataUltra/texture.ozj", Bytes(9, 40000));
+    for (int i = 59; i >= 0; --i)
+        WriteFile(other + "/Data/Sub" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".bmd",
+                  Bytes(100 + i, 300 + 97 * i));
+    WriteFile(other + "/Data/empty.txt", "");
+    WriteFile(other + "/Data/big2.bin", Bytes(8, 2 * kSmallFile));
+    WriteFile(other + "/Data/big1.bin", Bytes(7, 1200000));
+    WriteFile(other + "/Main.exe", Bytes(1, 5000));
+    ASSERT_TRUE(Run(game, origin).problems.empty());
+    ASSERT_TRUE(Run(other, dir + "/origin2").problems.empty());
+    EXPECT_EQ(ReadFile(origin + "/update/manifest.json"), ReadFile(dir + "/origin2/update/manifest.json"));
+}
+
+TEST_F(Build, RepublishingRewritesNothingThatIsAlreadyRight) {
+    MakeGame(game);
+    ASSERT_TRUE(Run(game, origin).problems.empty());
+    std::string object = origin + "/update/files/" + Sha256Hex(ReadFile(game + "/Main.exe"));
+    struct stat before;
+    ASSERT_EQ(stat(object.c_str(), &before), 0);
+    std::string sig = ReadFile(origin + "/update/manifest.json.sig");
+
+    BuildReport again = Run(game, origin);
+    ASSERT_TRUE(again.problems.empty());
+    EXPECT_EQ(again.objectsWritten, 0u);
+    EXPECT_FALSE(again.manifestChanged);
+    EXPECT_EQ(ReadFile(origin + "/update/manifest.json.sig"), sig);
+    struct stat after;
+    ASSERT_EQ(stat(object.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+
+    // A damaged object is replaced; one changed file gives one new object and one new pack at most.
+    WriteFile(object, "damaged");
+    WriteFile(game + "/Data/Sub0/f0.bmd", "changed");
+    BuildReport third = Run(game, origin);
+    ASSERT_TRUE(third.problems.empty()) << Problems(third);
+    EXPECT_LE(third.objectsWritten, 3u);
+    EXPECT_TRUE(third.manifestChanged);
+    EXPECT_EQ(ReadFile(object), ReadFile(game + "/Main.exe"));
+    EXPECT_TRUE(VerifyRelease({origin, test::DevKey(), "", false}).problems.empty());
+}
+
+TEST_F(Build, RefusesNamesTheLauncherCannotTakeAndNamesTheFile) {
+    struct Row {
+        const char* name;
+        std::string path;
+        const char* message;
+    } rows[] = {
+        {"backslash", "Data/a\\b.bmd", "Data/a\\b.bmd: contains a backslash"},
+        {"colon", "Data/a:b.bmd", "Data/a:b.bmd: contains a colon"},
+        {"quote", "Data/say\"hi\".txt", "Data/say\"hi\".txt: contains a double quote"},
+        {"control", "Data/tab\there", "Data/tab\\x09here: contains a control character"},
+        {"not UTF-8", "Data/caf\xE9.txt", "Data/caf\\xE9.txt: is not valid UTF-8"},
+        {"too long", "Data/" + std::string(200, 'x'), "is 205 characters long"},
+        {"trailing dot", "Data/name.", "Data/name.: has a name ending in a dot"},
+        {"trailing blank", "Data/name ", "Data/name : has a name ending in a dot or a blank"},
+        {"device", "Data/CON.txt", "Data/CON.txt: uses a Windows device name"},
+        {"device folder", "lpt1/x.bin", "lpt1/x.bin: uses a Windows device name"},
+        {"case clash", "Data/README.txt", "only in letter case; Windows keeps one file for both"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(game);
+        fs::remove_all(origin);
+        WriteFile(game + "/Main.exe", "exe");
+        WriteFile(game + "/Data/readme.txt", "fine");
+        WriteFile(game + "/" + row.path, "bad");
+        BuildReport r = Run(game, origin);
+        ASSERT_EQ(r.problems.size(), 1u) << Problems(r);
+        EXPECT_NE(r.problems[0].find(row.message), std::string::npos) << r.problems[0];
+        EXPECT_FALSE(fs::exists(origin + "/update/manifest.json"));
+    }
+}
+
+TEST_F(Build, RefusesLinksLeavingTheFolderAndFollowsOnesInside) {
+    WriteFile(game + "/Main.exe", "exe");
+    WriteFile(game + "/Data/real/a.bin", "a");
+    WriteFile(dir + "/outside.txt", "secret");
+    ASSERT_EQ(symlink("real/a.bin", (game + "/Data/alias.bin").c_str()), 0);
+    ASSERT_EQ(symlink("real", (game + "/Data/aliasdir").c_str()), 0);
+    BuildReport ok = Run(game, origin);
+    ASSERT_TRUE(ok.problems.empty()) << Problems(ok);
+    EXPECT_EQ(ok.files, 4u);  // Main.exe, real/a.bin, alias.bin, aliasdir/a.bin
+
+    ASSERT_EQ(symlink("../../outside.txt", (game + "/Data/leak.txt").c_str()), 0);
+    ASSERT_EQ(symlink("..", (game + "/Data/loop").c_str()), 0);
+    BuildReport r = Run(game, origin);
+    ASSERT_EQ(r.problems.size(), 2u) << Problems(r);
+    EXPECT_NE(Problems(r).find("Data/leak.txt: is a symbolic link leaving the game folder"), std::string::npos);
+    EXPECT_NE(Problems(r).find("Data/loop: is a symbolic link to a folder that contains it"), std::string::npos);
+}
+
+TEST_F(Build, LeavesOutTheLaunchersOwnFiles) {
+    WriteFile(game + "/Main.exe", "exe");
+    WriteFile(game + "/Data/a.bin", "a");
+    for (const char* name : {"orvantis_update.log", "orvantis_update.cache", "orvantis_verify.result",
+                             "Data/a.bin.part", ".orvantis_pack_" "0000", "config.ini"})
+        WriteFile(game + "/" + name, "launcher's");
+    BuildReport r = Run(game, origin);
+    ASSERT_TRUE(r.problems.empty()) << Problems(r);
+    EXPECT_EQ(r.notes.size(), 6u);
+    std::vector<Entry> entries = test::ReadManifest(origin);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].path, "Data/a.bin");
+    EXPECT_EQ(entries[1].path, "Main.exe");
+}
+
+TEST_F(Build, RefusesToPublishItsOwnOutputOrTheKey) {
+    WriteFile(game + "/Main.exe", "exe");
+    BuildReport inside = Run(game, game + "/origin");
+    ASSERT_EQ(inside.problems.size(), 1u);
+    EXPECT_NE(inside.problems[0].find("inside the game folder"), std::string::npos);
+
+    std::string key = game + "/Data/key.pem";
+    fs::create_directories(game + "/Data");
+    fs::copy_file(test::DevKey(), key);
+    BuildReport leak = BuildRelease({game, origin, key, false});
+    ASSERT_EQ(leak.problems.size(), 1u);
+    EXPECT_NE(leak.problems[0].find("private key lies inside the game folder"), std::string::npos);
+    EXPECT_FALSE(fs::exists(origin));
+}
+
+TEST_F(Build, RefusesAnEmptyFolderAndABadKey) {
+    BuildReport empty = Run(game, origin);
+    ASSERT_EQ(empty.problems.size(), 1u);
+    EXPECT_NE(empty.problems[0].find("no files to publish"), std::string::npos);
+
+    WriteFile(game + "/Main.exe", "exe");
+    WriteFile(dir + "/bad.pem", "not a key");
+    BuildReport badKey = BuildRelease({game, origin, dir + "/bad.pem", false});
+    ASSERT_EQ(badKey.problems.size(), 1u);
+    EXPECT_NE(badKey.problems[0].find("bad.pem"), std::string::npos);
+}
+
+TEST_F(Build, KeepsTheOldReleaseWhenRefusing) {
+    MakeGame(game);
+    ASSERT_TRUE(Run(game, origin).problems.empty());
+    std::string manifest = ReadFile(origin + "/update/manifest.json");
+    WriteFile(game + "/Data/bad:name", "x");
+    EXPECT_FALSE(Run(game, origin).problems.empty());
+    EXPECT_EQ(ReadFile(origin + "/update/manifest.json"), manifest);
+    EXPECT_TRUE(VerifyRelease({origin, test::DevKey(), "", false}).problems.empty());
+}
+
+}  // namespace
+}  // namespace orvantis
