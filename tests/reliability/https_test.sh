@@ -56,13 +56,31 @@ make_leaf() {  # NAME CA SAN
 make_ca test-ca && make_leaf localhost test-ca "DNS:localhost,IP:127.0.0.1" &&
     make_leaf wrong-name test-ca "DNS:other.invalid" || { fail "openssl could not make the certificates"; exit 1; }
 
-# --- The release: made with the development key, the signature served as a header. ---
-mkdir -p release/Data/Player release/Data/Sound
-head -c 300000 /dev/urandom >release/Data/Player/hero.bmd
-head -c 70000 /dev/urandom >release/Data/Sound/theme.ogg
-printf 'new main' >release/Main.exe
-python3 "$SOURCE_DIR/tests/reliability/make_release.py" "$SOURCE_DIR/keys/dev-manifest.pem" release origin ||
-    { fail "the release could not be built"; exit 1; }
+# The server block for a certificate: the probe's own, or the production block of the
+# publishing guide with its host name, certificate and folders pointed at this test's.
+SERVER_BLOCK=own
+server_block() {  # CERT
+    if [ "$SERVER_BLOCK" == own ]; then
+        cat <<EOF
+server {
+    listen 127.0.0.1:443 ssl;
+    server_name localhost;
+    ssl_certificate $WORK/pki/$1.crt;
+    ssl_certificate_key $WORK/pki/$1.key;
+    root $WORK/origin;
+    location = /update/manifest.json {
+        add_header x-orvantis-signature "$(cat origin/manifest.sig)" always;
+    }
+}
+EOF
+    else
+        sed -e "s|listen 443 |listen 127.0.0.1:443 |" -e "s|server_name [^;]*;|server_name localhost;|" \
+            -e "s|/etc/ssl/orvantis/fullchain.pem|$WORK/pki/$1.crt|" \
+            -e "s|/etc/ssl/orvantis/privkey.pem|$WORK/pki/$1.key|" \
+            -e "s|/etc/nginx/orvantis/manifest.conf|$WORK/nginx/manifest.conf|" \
+            -e "s|/srv/orvantis/origin|$WORK/origin|" recipe/server.conf
+    fi
+}
 
 serve() {  # CERT: (re)starts nginx on 127.0.0.1:443 with that certificate
     nginx_stop
@@ -74,16 +92,7 @@ events { worker_connections 64; }
 http {
     access_log $WORK/nginx/access.log;
     $(nginx_temp_paths "$WORK/nginx")
-    server {
-        listen 127.0.0.1:443 ssl;
-        server_name localhost;
-        ssl_certificate $WORK/pki/$1.crt;
-        ssl_certificate_key $WORK/pki/$1.key;
-        root $WORK/origin;
-        location = /update/manifest.json {
-            add_header x-orvantis-signature "$(cat origin/manifest.sig)" always;
-        }
-    }
+$(server_block "$1")
 }
 EOF
     nginx_start "$WORK/nginx/nginx.conf" "$WORK/nginx" 443 ||
@@ -111,9 +120,14 @@ probe() {  # prints the tool's answer line, returns its exit code
 }
 trust() { wine "$TOOL" trust "$(winpath "$WORK/pki/test-ca.der")" >/dev/null 2>&1; }
 
-manifest_size=$(stat -c %s origin/update/manifest.json)
-
 if [ "$MODE" == "probe" ]; then
+    # A small release made with the development key, the signature served as a header.
+    mkdir -p release/Data
+    head -c 70000 /dev/urandom >release/Data/theme.ogg
+    printf 'main' >release/Main.exe
+    python3 "$SOURCE_DIR/tests/reliability/make_release.py" "$SOURCE_DIR/keys/dev-manifest.pem" release origin ||
+        { fail "the release could not be built"; exit 1; }
+    manifest_size=$(stat -c %s origin/update/manifest.json)
     serve localhost
     out=$(probe); rc=$?
     expect_eq "unknown CA: the request fails ($out)" 3 "$rc"
@@ -138,6 +152,27 @@ LAUNCHER="$TLS_BUILD/OrvantisKesh.exe"
 grep -q '^ORVANTIS_SITE_HOST:STRING=localhost$' "$TLS_BUILD/CMakeCache.txt" &&
     grep -q '^ORVANTIS_FILES_HOST:STRING=localhost$' "$TLS_BUILD/CMakeCache.txt" ||
     skip "$LAUNCHER was not built with localhost as its hosts"
+PUBLISH="$SOURCE_DIR/build/host/publisher/orvantis-publish"
+[ -x "$PUBLISH" ] || skip "$PUBLISH is not built (the host preset builds it)"
+
+# The release: the sample game built by the publisher, served by the production server block
+# of the publishing guide with the include its publish-manifest.sh writes.
+mkdir -p recipe
+(cd recipe && recipe_from_doc "$SOURCE_DIR/docs/publishing.md") || { fail "no recipe in docs/publishing.md"; exit 1; }
+for pattern in "listen 443 " "server_name " /etc/ssl/orvantis/fullchain.pem /etc/ssl/orvantis/privkey.pem \
+    /etc/nginx/orvantis/manifest.conf /srv/orvantis/origin; do
+    grep -qF "$pattern" recipe/server.conf || { fail "the production server block no longer has '$pattern'"; exit 1; }
+done
+MAIN="$BUILD_DIR/tools/fake_game.exe"
+[ -f "$MAIN" ] || MAIN="$LAUNCHER"
+python3 "$SOURCE_DIR/scripts/make-sample-game.py" release --main "$MAIN" --files 30 --seed 5 >/dev/null &&
+    "$PUBLISH" build release origin --key "$SOURCE_DIR/keys/dev-manifest.pem" >publish.log 2>&1 ||
+    { cat publish.log; fail "the release could not be built"; exit 1; }
+ORIGIN="$WORK/origin" STORE="$WORK/manifests" CONF="$WORK/nginx/manifest.conf" NGINX_CMD=true \
+    PIDFILE="$WORK/nginx/none.pid" sh -e recipe/publish-manifest.sh >/dev/null ||
+    { fail "the guide's publish-manifest.sh failed"; exit 1; }
+SERVER_BLOCK=doc
+
 source "$SOURCE_DIR/scripts/common.sh"
 if ! { [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; }; then
     orvantis_start_display || skip "no X display for the launcher's window"
@@ -153,11 +188,12 @@ run_launcher() {  # runs a verify-only update in $GAME; sets RC, RESULT
 last_status() { tail -1 "$GAME/orvantis_update.log" 2>/dev/null | tr -d '\r' | cut -d' ' -f3-; }
 
 # An installed older version: the untrusted runs must leave every byte and time as it is.
-mkdir -p "$GAME/Data/Player"
+OLDER=$(cd release && find Data -type f | LC_ALL=C sort | head -1)
+mkdir -p "$GAME/$(dirname "$OLDER")"
 printf 'old main' >"$GAME/Main.exe"
-head -c 1000 /dev/urandom >"$GAME/Data/Player/hero.bmd"
+head -c 1000 /dev/urandom >"$GAME/$OLDER"
 printf 'keep me' >"$GAME/Data/notes.txt"
-touch -d '2020-01-01 00:00:00' "$GAME/Main.exe" "$GAME/Data/Player/hero.bmd" "$GAME/Data/notes.txt"
+touch -d '2020-01-01 00:00:00' "$GAME/Main.exe" "$GAME/$OLDER" "$GAME/Data/notes.txt"
 cp "$LAUNCHER" "$GAME/OrvantisKesh.exe"
 before=$(snapshot "$GAME")
 
@@ -189,13 +225,16 @@ fi
 expect_eq "trusted certificate: verify-only run" "0:ready" "$RC:$RESULT"
 compared=0
 while read -r path; do
+    case "$path" in DataUltra/*) continue ;; esac  # taken only by folders that already have it
     if cmp -s "release/$path" "$GAME/$path"; then
         compared=$((compared + 1))
     else
         fail "$path differs from the release"
     fi
 done < <(cd release && find . -type f | sed 's|^\./||')
-expect_eq "files installed over HTTPS equal the release" 3 "$compared"
+expect_eq "files installed over HTTPS equal the release (DataUltra aside)" \
+    "$(cd release && find . -type f ! -path './DataUltra/*' | wc -l)" "$compared"
+expect_eq "a file the release does not list is kept" "keep me" "$(cat "$GAME/Data/notes.txt")"
 expect_eq "the launcher's own hosts fetched the manifest over TLS" 1 \
     "$(grep -c 'GET /update/manifest.json ' "$WORK/nginx/access.log")"
 [ -z "$(find "$GAME" -name '*.part' -o -name '.orvantis_pack_*')" ] || fail "temporary files were left behind"

@@ -84,3 +84,24 @@ snapshot() {
             fi
         done)
 }
+
+# The nginx recipe out of docs/publishing.md, into the current folder: publish-manifest.sh
+# (the fenced block that starts with "#!/bin/sh"), local.sh (the first block after the
+# heading "Trying the nginx setup locally") and server.conf (the production server block,
+# the one that listens on 443). Fails when the document no longer has them.
+recipe_from_doc() {
+    python3 - "$1" <<'PYEOF'
+import re, sys
+text = open(sys.argv[1], encoding="utf-8").read()
+blocks = [(m.start(), m.group(1)) for m in re.finditer(r"```[a-z]*\n(.*?)```", text, re.S)]
+script = [b for _, b in blocks if b.startswith("#!/bin/sh")]
+heading = text.find("Trying the nginx setup locally")
+local = [b for start, b in blocks if heading >= 0 and start > heading]
+server = [b for _, b in blocks if b.startswith("server {") and "listen 443" in b]
+if len(script) != 1 or not local or len(server) != 1:
+    sys.exit("docs/publishing.md no longer holds the recipe's blocks")
+open("publish-manifest.sh", "w").write(script[0])
+open("local.sh", "w").write(local[0])
+open("server.conf", "w").write(server[0])
+PYEOF
+}

@@ -27,20 +27,7 @@ mkdir -p "$WORK"
 cd "$WORK" || exit 1
 
 # --- The recipe, out of the document. ---
-# The fenced block that starts with "#!/bin/sh" is publish-manifest.sh; the first fenced
-# block after the heading "Trying the nginx setup locally" is the local trial.
-python3 - "$DOC" <<'EOF' || { fail "the recipe's code blocks are not in docs/publishing.md"; exit 1; }
-import re, sys
-text = open(sys.argv[1], encoding="utf-8").read()
-blocks = [(m.start(), m.group(1)) for m in re.finditer(r"```[a-z]*\n(.*?)```", text, re.S)]
-script = [b for _, b in blocks if b.startswith("#!/bin/sh")]
-heading = text.find("Trying the nginx setup locally")
-local = [b for start, b in blocks if heading >= 0 and start > heading]
-if len(script) != 1 or not local:
-    sys.exit(1)
-open("publish-manifest.sh", "w").write(script[0])
-open("local.sh", "w").write(local[0])
-EOF
+recipe_from_doc "$DOC" || { fail "the recipe's code blocks are not in docs/publishing.md"; exit 1; }
 grep -q '^kill ' local.sh || { fail "the local trial no longer ends by stopping nginx with kill"; exit 1; }
 grep -q '8080' local.sh || { fail "the local trial no longer names its port 8080"; exit 1; }
 PORT=$(free_port)
