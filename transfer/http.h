@@ -1,6 +1,7 @@
 // One WinHTTP session and connection to an endpoint, used by one thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -12,6 +13,12 @@ namespace orvantis {
 
 // Called once per body chunk, in order; returning false aborts the transfer.
 using Sink = std::function<bool(const uint8_t* data, uint32_t count)>;
+
+// The largest manifest body accepted: 64 MiB less one byte.
+inline constexpr size_t kManifestLimit = 67108863;
+
+// Appends each chunk to body; refuses (false) once body holds more than limit bytes.
+Sink BodySink(std::string& body, size_t limit);
 
 inline void CloseInternet(HINTERNET h) { WinHttpCloseHandle(h); }
 

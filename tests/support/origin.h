@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orvantis::test {
@@ -21,9 +22,18 @@ struct Reply {
     size_t chunkSize = 65536;
 };
 
+// A plain answer with this status and body (aggregate braces would warn about the other fields).
+inline Reply Fixed(int status, std::string body = {}) {
+    Reply reply;
+    reply.status = status;
+    reply.body = std::move(body);
+    return reply;
+}
+
 struct Request {
     std::string path;
     uint64_t tick = 0;  // GetTickCount64() when the request line arrived
+    std::string head;   // the request line and headers as received, ending with the blank line
 };
 
 struct OriginState;
@@ -52,6 +62,8 @@ struct Origin {
 
     std::vector<Request> Requests() const;
     size_t Count(const std::string& path) const;
+    // Connections accepted so far (a client that keeps its connection alive opens few).
+    size_t Connections() const;
     void Stop();
 };
 

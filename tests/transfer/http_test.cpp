@@ -1,0 +1,316 @@
+#include "transfer/http.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "launcher/constants.h"
+#include "tests/support/origin.h"
+
+namespace orvantis {
+namespace {
+
+using test::Origin;
+using test::Fixed;
+using test::Reply;
+
+// Bytes whose order matters: a chunk delivered twice or out of place changes them.
+std::string Pattern(size_t size) {
+    std::string out(size, '\0');
+    uint32_t x = 2463534242u;
+    for (auto& c : out) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = static_cast<char>(x);
+    }
+    return out;
+}
+
+Endpoint Plain(const Origin& origin) { return Endpoint{L"127.0.0.1", origin.port, false}; }
+
+struct Received {
+    std::string body;
+    size_t calls = 0;
+    size_t largest = 0;
+};
+
+Sink Collect(Received& r) {
+    return [&r](const uint8_t* data, uint32_t count) {
+        r.body.append(reinterpret_cast<const char*>(data), count);
+        ++r.calls;
+        r.largest = std::max<size_t>(r.largest, count);
+        return true;
+    };
+}
+
+struct HttpTest : ::testing::Test {
+    Origin origin;
+};
+
+TEST_F(HttpTest, NonSuccessAndEmptyBodiesNeverReachTheSink) {
+    origin.Serve("/empty", "");
+    origin.Script("/gone", {Fixed(404, "not here")});
+    origin.Script("/busy", {Fixed(503, "later")});
+    struct Row {
+        const char* name;
+        const wchar_t* path;
+        int32_t status;
+    } rows[] = {
+        {"scripted 404 with a body", L"/gone", 404},
+        {"unknown path", L"/nothing/here", 404},
+        {"503 with a body", L"/busy", 503},
+        {"empty 200", L"/empty", 200},
+    };
+    Http http(Plain(origin));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Received r;
+        EXPECT_EQ(http.Get(row.path, Collect(r), nullptr), row.status);
+        EXPECT_EQ(r.calls, 0u);
+    }
+}
+
+TEST_F(HttpTest, BodiesArriveWholeAndInOrder) {
+    struct Row {
+        const char* name;
+        size_t size;
+        size_t chunk;
+    } rows[] = {
+        {"one byte", 1, 65536},
+        {"exactly one buffer", 65536, 65536},
+        {"one buffer and a byte, sent in odd pieces", 65537, 1000},
+        {"several MiB", 5 * 1024 * 1024 + 17, 65536},
+    };
+    Http http(Plain(origin));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string body = Pattern(row.size);
+        Reply reply;
+        reply.body = body;
+        reply.chunkSize = row.chunk;
+        origin.Script("/object", {reply});
+        Received r;
+        EXPECT_EQ(http.Get(L"/object", Collect(r), nullptr), 200);
+        EXPECT_GE(r.calls, 1u);
+        EXPECT_LE(r.largest, 65536u);
+        EXPECT_TRUE(r.body == body) << "received " << r.body.size() << " of " << body.size() << " bytes";
+    }
+}
+
+TEST_F(HttpTest, RequestsAreGetWithTheLauncherAgentAndNothingElseAsked) {
+    origin.Serve("/a", "x");
+    Http http(Plain(origin));
+    Received r;
+    ASSERT_EQ(http.Get(L"/a", Collect(r), nullptr), 200);
+    auto requests = origin.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const std::string& head = requests[0].head;
+    EXPECT_EQ(head.rfind("GET /a HTTP/1.1\r\n", 0), 0u) << head;
+    EXPECT_NE(head.find("User-Agent: OrvantisKesh-Launcher/1\r\n"), std::string::npos) << head;
+    for (const char* absent : {"Range:", "If-", "Accept-Encoding:"}) {
+        SCOPED_TRACE(absent);
+        EXPECT_EQ(head.find(absent), std::string::npos) << head;
+    }
+}
+
+TEST_F(HttpTest, RefusingSinkStopsTheTransferWithMinusOne) {
+    origin.Serve("/big", Pattern(1024 * 1024));
+    Http http(Plain(origin));
+    size_t calls = 0;
+    int32_t result = http.Get(
+        L"/big",
+        [&](const uint8_t*, uint32_t) {
+            ++calls;
+            return false;
+        },
+        nullptr);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(calls, 1u);
+    // The same Http still works after an aborted transfer.
+    origin.Serve("/small", "ok");
+    Received r;
+    EXPECT_EQ(http.Get(L"/small", Collect(r), nullptr), 200);
+    EXPECT_EQ(r.body, "ok");
+}
+
+TEST_F(HttpTest, ManifestLimitAcceptsSixtyFourMiBLessOneAndRefusesOneMore) {
+    struct Row {
+        const char* name;
+        size_t size;
+        int32_t status;
+    } rows[] = {
+        {"at the limit", kManifestLimit, 200},
+        {"one byte over", kManifestLimit + 1, -1},
+    };
+    Http http(Plain(origin));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string manifest(row.size, 'm');
+        manifest.back() = 'z';
+        origin.Serve("/update/manifest.json", manifest);
+        manifest.clear();
+        manifest.shrink_to_fit();
+        std::string body;
+        EXPECT_EQ(http.Get(kManifestPath, BodySink(body, kManifestLimit), nullptr), row.status);
+        if (row.status == 200) {
+            EXPECT_EQ(body.size(), kManifestLimit);
+            EXPECT_EQ(body.back(), 'z');
+        }
+    }
+}
+
+TEST(BodySink, AppendsUntilTheBodyExceedsTheLimit) {
+    std::string body = "ab";
+    Sink sink = BodySink(body, 5);
+    const uint8_t bytes[] = {'c', 'd', 'e', 'f'};
+    EXPECT_TRUE(sink(bytes, 3));  // "abcde": exactly at the limit
+    EXPECT_EQ(body, "abcde");
+    EXPECT_FALSE(sink(bytes + 3, 1));
+    EXPECT_EQ(body, "abcdef");
+}
+
+TEST_F(HttpTest, SignatureHeaderIsCopiedOnlyWhenPresentAndFits) {
+    const std::string der = "3045022100" + std::string(64, 'a') + "0220" + std::string(64, 'b');
+    struct Row {
+        const char* name;
+        int status;
+        std::optional<std::string> header;
+        std::string expected;  // starting from "previous"
+    } rows[] = {
+        {"hex signature", 200, std::string(128, 'f'), std::string(128, 'f')},
+        {"odd length", 200, "abc", "abc"},
+        {"not hex", 200, "zz-not-hex", "zz-not-hex"},
+        {"DER hex", 200, der, der},
+        {"255 characters fit", 200, std::string(255, '1'), std::string(255, '1')},
+        {"256 characters do not", 200, std::string(256, '2'), "previous"},
+        {"missing", 200, std::nullopt, "previous"},
+        {"captured on a 404 too", 404, "c0ffee", "c0ffee"},
+    };
+    Http http(Plain(origin));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Reply reply;
+        reply.status = row.status;
+        reply.body = "body";
+        reply.signature = row.header;
+        origin.Script("/update/manifest.json", {reply});
+        std::string signature = "previous";
+        Received r;
+        EXPECT_EQ(http.Get(kManifestPath, Collect(r), &signature), row.status);
+        EXPECT_EQ(signature, row.expected);
+    }
+}
+
+TEST_F(HttpTest, BodyCutShortGivesTwoHundredAndWhatArrived) {
+    std::string body = Pattern(200000);
+    Reply reply;
+    reply.body = body;
+    reply.cutAfter = 70000;
+    origin.Script("/cut", {reply});
+    Http http(Plain(origin));
+    Received r;
+    EXPECT_EQ(http.Get(L"/cut", Collect(r), nullptr), 200);
+    EXPECT_TRUE(r.body == body.substr(0, 70000)) << "received " << r.body.size() << " bytes";
+}
+
+TEST_F(HttpTest, NoResponseGivesZeroAndLeavesSinkAndSignatureAlone) {
+    Reply drop;
+    drop.dropBeforeStatus = true;
+    drop.signature = "never sent";
+    origin.Script("/drop", {drop});
+    Http http(Plain(origin));
+    Received r;
+    std::string signature = "previous";
+    EXPECT_EQ(http.Get(L"/drop", Collect(r), &signature), 0);
+    EXPECT_EQ(r.calls, 0u);
+    EXPECT_EQ(signature, "previous");
+    EXPECT_GE(origin.Count("/drop"), 1u);
+}
+
+TEST_F(HttpTest, ClosedPortIsRefusedWithoutWaitingForTheConnectTimeout) {
+    Origin closed;
+    Endpoint endpoint = Plain(closed);
+    closed.Stop();
+    Http http(endpoint);
+    Received r;
+    uint64_t start = GetTickCount64();
+    EXPECT_EQ(http.Get(L"/x", Collect(r), nullptr), 0);
+    // A refusal is an answer; only a silent host should cost the 15 s connect timeout.
+    EXPECT_LT(GetTickCount64() - start, 10000u);
+    EXPECT_EQ(r.calls, 0u);
+}
+
+// Takes the full receive timeout (30 s): a host that takes the connection and never
+// answers must end the request, or the update and the workers' join would wait forever.
+TEST_F(HttpTest, SilentHostGivesZeroAfterTheReceiveTimeout) {
+    Reply silent;
+    silent.body = "too late";
+    silent.delayMs = 120000;  // answering at all would fail the test rather than hang it
+    origin.Script("/silent", {silent});
+    Http http(Plain(origin));
+    Received r;
+    std::string signature = "previous";
+    EXPECT_EQ(http.Get(L"/silent", Collect(r), &signature), 0);
+    EXPECT_EQ(r.calls, 0u);
+    EXPECT_EQ(signature, "previous");
+}
+
+TEST_F(HttpTest, MissingSessionOrConnectionGivesZeroWithoutTraffic) {
+    origin.Serve("/x", "x");
+    struct Row {
+        const char* name;
+        bool dropSession;
+    } rows[] = {{"no connection", false}, {"no session and no connection", true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Http http(Plain(origin));
+        ASSERT_NE(http.connect, nullptr);
+        WinHttpCloseHandle(http.connect);
+        http.connect = nullptr;
+        if (row.dropSession) {
+            WinHttpCloseHandle(http.session);
+            http.session = nullptr;
+        }
+        Received r;
+        std::string signature = "previous";
+        EXPECT_EQ(http.Get(L"/x", Collect(r), &signature), 0);
+        EXPECT_EQ(r.calls, 0u);
+        EXPECT_EQ(signature, "previous");
+    }
+    EXPECT_EQ(origin.Count("/x"), 0u);
+}
+
+TEST_F(HttpTest, SecureFlagFollowsTheEndpoint) {
+    origin.Serve("/x", "plain");
+    Http plain(Plain(origin));
+    Received r;
+    EXPECT_EQ(plain.Get(L"/x", Collect(r), nullptr), 200);
+    EXPECT_EQ(r.body, "plain");
+
+    Endpoint endpoint = Plain(origin);
+    endpoint.secure = true;
+    Http secure(endpoint);
+    EXPECT_TRUE(secure.secure);
+    Received s;
+    // A TLS handshake against a plain server gets no usable response.
+    EXPECT_EQ(secure.Get(L"/x", Collect(s), nullptr), 0);
+    EXPECT_EQ(s.calls, 0u);
+}
+
+TEST_F(HttpTest, OneHttpKeepsItsConnectionAcrossRequests) {
+    origin.Serve("/a", "first");
+    origin.Serve("/b", "second");
+    Http http(Plain(origin));
+    for (int i = 0; i < 3; ++i) {
+        Received a, b;
+        EXPECT_EQ(http.Get(L"/a", Collect(a), nullptr), 200);
+        EXPECT_EQ(http.Get(L"/b", Collect(b), nullptr), 200);
+        EXPECT_EQ(a.body, "first");
+        EXPECT_EQ(b.body, "second");
+    }
+    EXPECT_EQ(origin.Connections(), 1u);
+}
+
+}  // namespace
+}  // namespace orvantis
