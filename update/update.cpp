@@ -1,54 +1,134 @@
-// Stand-in for the update run until the real driver lands: it asks the site host for the
-// manifest the way the driver will (so a refused or silent server behaves alike), applies
-// nothing, and lets the game be played with the files present.
 #include "update/update.h"
 
-#include <winhttp.h>
+#include <cstdint>
+#include <string>
+#include <vector>
 
+#include "launcher/config.h"
 #include "launcher/constants.h"
 #include "launcher/globals.h"
 #include "launcher/status.h"
+#include "manifest/cache.h"
+#include "manifest/json.h"
+#include "manifest/signature.h"
+#include "transfer/http.h"
+#include "update/install_question.h"
+#include "update/local_check.h"
 
 namespace orvantis {
 namespace {
 
-void CloseInternet(HINTERNET h) { WinHttpCloseHandle(h); }
+const wchar_t kNoConnection[] = L"Sin conexi\u00f3n con la web: se juega con los archivos que tienes.";
+const wchar_t kNoManifest[] = L"No hay actualizaci\u00f3n publicada: se juega con los archivos que tienes.";
+const wchar_t kBadSignature[] =
+    L"La actualizaci\u00f3n no tiene una firma v\u00e1lida y no se aplic\u00f3. Avisa a un administrador.";
+const wchar_t kUnreadableList[] = L"La lista de archivos de la actualizaci\u00f3n no se pudo leer.";
+const wchar_t kInvalidEntry[] = L"La actualizaci\u00f3n trae una ruta no v\u00e1lida y no se aplic\u00f3.";
+const wchar_t kPartial[] =
+    L" La actualizaci\u00f3n qued\u00f3 a medias: vuelve a abrir el lanzador m\u00e1s tarde, o descarga el juego "
+    L"completo en la web (Descargas).";
+const wchar_t kGameVanished[] =
+    L"Main.exe desapareci\u00f3 despu\u00e9s de descargarlo: seguramente lo quit\u00f3 el antivirus. Pulsa Jugar "
+    L"para ver c\u00f3mo recuperarlo.";
 
-// HTTP status of GET kManifestPath on gSite, 0 when there was no answer.
-DWORD AskForManifest() {
-    HINTERNET session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                    WINHTTP_NO_PROXY_BYPASS, 0);
-    if (!session) return 0;
-    WinHttpSetTimeouts(session, 15000, 15000, 30000, 30000);
-    DWORD status = 0;
-    HINTERNET connection = WinHttpConnect(session, gSite.host.c_str(), gSite.port, 0);
-    HINTERNET request = connection ? WinHttpOpenRequest(connection, L"GET", kManifestPath, nullptr,
-                                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                        gSite.secure ? WINHTTP_FLAG_SECURE : 0)
-                                   : nullptr;
-    if (request && WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
-        WinHttpReceiveResponse(request, nullptr)) {
-        DWORD size = sizeof status;
-        if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                                 WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
-            status = 0;
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The run is over; the window reads gReady when this arrives, so gReady must be final by now.
+void Finish() { PostMessageW(gWindow, kMsgFinished, 0, 0); }
+
+// TODO(download phase): create the Job from `needed`, plan it, run the workers, and put
+// the installed files into `cache` (size and write time from the disk, digest from the
+// manifest). Return false with the workers' last failure in `error` when not every file
+// was installed. Until it exists nothing can be fetched, so any needed file leaves the
+// run incomplete, with no error text of its own.
+bool DownloadPhase(const Needed& needed, Cache& cache, std::wstring& error) {
+    (void)cache;
+    (void)error;
+    return needed.empty();
+}
+
+// From the first cache save to the end of the run.
+void DownloadAndFinish(const Needed& needed, Cache& cache) {
+    std::wstring error;
+    bool complete = DownloadPhase(needed, cache, error);
+    SaveCache(cache);
+    if (!complete) {
+        Status(error + kPartial, 100);
+        Finish();
+        return;
     }
-    if (request) CloseInternet(request);
-    if (connection) CloseInternet(connection);
-    CloseInternet(session);
-    return status;
+    WriteDefaultConfig();
+    if (!Exists(gFolder + kGameName)) {
+        Status(kGameVanished, 100);
+        Finish();
+        return;
+    }
+    Status(ClosingText(needed.size()), 100);
+    gReady = true;
+    Finish();
+}
+
+void CheckAndDownload(const std::vector<Entry>& entries, bool ultraPresent) {
+    // Nothing may be written to a folder the user has not agreed to install into.
+    if (NeedsInstall() && !ConfirmInstall(entries)) return;
+    WriteDefaultConfig();
+    Cache cache = LoadCache();
+    Needed needed;
+    if (!CheckLocalFiles(entries, ultraPresent, cache, needed)) {
+        // The cache is dropped unsaved: a refused manifest must leave no trace.
+        Status(kInvalidEntry, 100);
+        Finish();
+        return;
+    }
+    // Saved before downloading, so the hashes just computed survive a failed download.
+    SaveCache(cache);
+    DownloadAndFinish(needed, cache);
 }
 
 }  // namespace
 
+std::wstring ClosingText(size_t installed) {
+    std::wstring text;
+    if (installed == 0)
+        text = L"El juego est\u00e1 al d\u00eda.";
+    else
+        text = L"Actualizaci\u00f3n terminada: " + std::to_wstring(installed) +
+               (installed == 1 ? L" archivo nuevo." : L" archivos nuevos.");
+    return text + L" Abriendo el juego...";
+}
+
 DWORD WINAPI Update(void*) {
+    // Lives for the whole run and is closed (connection, then session) when the run returns.
+    Http http(gSite);
     Status(L"Buscando actualizaciones...", -1);
-    DWORD status = AskForManifest();
-    Status(status == 0 ? L"Sin conexión con la web: se juega con los archivos que tienes."
-                       : L"No hay actualización publicada: se juega con los archivos que tienes.",
-           100);
-    gReady = GetFileAttributesW((gFolder + kGameName).c_str()) != INVALID_FILE_ATTRIBUTES;
-    PostMessageW(gWindow, kMsgFinished, 0, 0);
+
+    std::string body;
+    std::string signature;
+    int32_t status = http.Get(kManifestPath, BodySink(body, kManifestLimit), &signature);
+    if (status != 200) {
+        Status(status == 0 ? kNoConnection : kNoManifest, 100);
+        gReady = Exists(gFolder + kGameName);
+        Finish();
+        return 0;
+    }
+
+    std::vector<uint8_t> sigBytes;
+    if (!DecodeSignature(signature, sigBytes) || !SignedByUs(body, sigBytes)) {
+        Status(kBadSignature, 100);
+        Finish();
+        return 0;
+    }
+
+    std::vector<Entry> entries;
+    Json reader(body);
+    if (!reader.Files(entries) || entries.empty()) {
+        Status(kUnreadableList, 100);
+        Finish();
+        return 0;
+    }
+
+    bool ultraPresent = Exists(gFolder + L"DataUltra");
+    CheckAndDownload(entries, ultraPresent);
     return 0;
 }
 

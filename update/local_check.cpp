@@ -1,0 +1,124 @@
+#include "update/local_check.h"
+
+#include <cstring>
+#include <memory>
+
+#include "launcher/constants.h"
+#include "launcher/globals.h"
+#include "launcher/owned.h"
+#include "launcher/status.h"
+#include "manifest/safe_path.h"
+#include "manifest/sha256.h"
+
+namespace orvantis {
+namespace {
+
+constexpr uint64_t kMaxPackSize = 16777216;
+constexpr DWORD kReadChunk = 1048576;
+constexpr size_t kScanStep = 200;
+
+bool IsLowerHex(const std::string& text) {
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    return true;
+}
+
+std::wstring FullPath(const std::wstring& path) {
+    wchar_t full[MAX_PATH * 4] = {};
+    DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH * 4, full, nullptr);
+    return n > 0 && n < MAX_PATH * 4 ? std::wstring(full, n) : path;
+}
+
+// Empty when the file does not exist (a name that names nothing aliases nothing).
+std::wstring LongPath(const std::wstring& path) {
+    wchar_t full[MAX_PATH * 4] = {};
+    DWORD n = GetLongPathNameW(path.c_str(), full, MAX_PATH * 4);
+    return n > 0 && n < MAX_PATH * 4 ? std::wstring(full, n) : std::wstring();
+}
+
+// The launcher's own executable, in the forms a manifest path could reach it by.
+struct Self {
+    std::wstring canonical;
+    std::wstring longForm;
+};
+
+Self FindSelf() {
+    Self self;
+    self.canonical = FullPath(gFolder + kSelfName);
+    self.longForm = LongPath(self.canonical);
+    return self;
+}
+
+// The launcher never replaces its own executable. Besides the manifest's spelling, the
+// canonical path counts: "OrvantisKesh.exe." and "OrvantisKesh.exe " lose their trailing
+// dot or blank when canonicalised. A '~' may be a short (8.3) alias of the launcher's
+// name, which only the long form of the path reveals.
+bool IsLauncher(const Entry& entry, const std::wstring& local, const Self& self) {
+    if (_stricmp(entry.path.c_str(), "OrvantisKesh.exe") == 0) return true;
+    if (_wcsicmp(local.c_str(), self.canonical.c_str()) == 0) return true;
+    if (entry.path.find('~') == std::string::npos || self.longForm.empty()) return false;
+    std::wstring longForm = LongPath(local);
+    return !longForm.empty() && _wcsicmp(longForm.c_str(), self.longForm.c_str()) == 0;
+}
+
+}  // namespace
+
+bool ValidEntry(const Entry& entry, std::wstring& local) {
+    if (!SafePath(entry.path, local)) return false;
+    if (entry.sha256.size() != 64) return false;
+    if (entry.pack.empty()) return true;
+    return entry.pack.size() == 64 && IsLowerHex(entry.pack) && entry.packSize >= 1 &&
+           entry.packSize <= kMaxPackSize && entry.offset <= entry.packSize &&
+           entry.packSize - entry.offset >= entry.size;
+}
+
+std::string HashFile(const std::wstring& path) {
+    OwnedHandle file = OpenFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
+    if (!file) return "";
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[kReadChunk]);
+    Sha256 sha;
+    DWORD got = 0;
+    // A read error ends the digest early; it then fails the comparison like any wrong content.
+    while (ReadFile(file.h, buffer.get(), kReadChunk, &got, nullptr) && got > 0) sha.Add(buffer.get(), got);
+    file.Reset();
+    return sha.Hex();
+}
+
+bool CheckLocalFiles(const std::vector<Entry>& entries, bool ultraPresent, Cache& cache, Needed& needed) {
+    const Self self = FindSelf();
+    const size_t count = entries.size();
+    for (size_t i = 0; i < count; ++i) {
+        const Entry& entry = entries[i];
+        std::wstring local;
+        if (!ValidEntry(entry, local)) return false;
+        if (!ultraPresent && entry.path.size() >= 10 && _strnicmp(entry.path.c_str(), "DataUltra/", 10) == 0) continue;
+        if (IsLauncher(entry, local, self)) continue;
+        if (i % kScanStep == 0) Status(L"Revisando tus archivos...", static_cast<int32_t>(i * 100 / count));
+
+        WIN32_FILE_ATTRIBUTE_DATA info;
+        if (!GetFileAttributesExW(local.c_str(), GetFileExInfoStandard, &info)) {
+            needed.emplace_back(entry, local);
+            continue;
+        }
+        uint64_t length = (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+        uint64_t written =
+            (uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
+        if (length != entry.size) {
+            needed.emplace_back(entry, local);
+            continue;
+        }
+
+        std::string digest;
+        auto found = cache.find(entry.path);
+        if (found != cache.end() && found->second.size == length && found->second.writeTime == written)
+            digest = found->second.sha256;
+        else
+            digest = HashFile(local);
+        cache[entry.path] = Cached{length, written, digest};
+
+        if (digest != entry.sha256) needed.emplace_back(entry, local);
+    }
+    return true;
+}
+
+}  // namespace orvantis
