@@ -138,7 +138,7 @@ std::vector<Row> Rows(const Installation& install) {
 
 TEST(FaultMatrix, EveryFaultEndsCleanlyAndLosesNothing) {
     ASSERT_FALSE(BuiltLauncher().empty()) << "OrvantisKesh.exe is not built";
-    if (!LauncherAppliesManifests()) GTEST_SKIP() << "the update driver in this tree does not apply a manifest yet";
+    if (!LauncherInstalls()) GTEST_SKIP() << "the launcher in this tree does not install yet (stand-in driver or download phase)";
     Installation install;
     const std::string bPath = "/update/files/" + install.release.entries[2].sha256;
     const std::string packPath = "/update/files/" + install.release.packSha;

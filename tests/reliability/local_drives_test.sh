@@ -66,8 +66,8 @@ out=$(cd "$BUILD_DIR" && wine "$TESTS" \
     --gtest_filter='LocalFaults.FullDisk*:LocalFaults.ReadOnlyFolder*' 2>&1 | tr -d '\r')
 rc=$?
 echo "$out"
-if echo "$out" | grep -q 'does not apply a manifest yet'; then
-    skip "the update driver in this tree does not apply a manifest yet (both drives were mounted)"
+if echo "$out" | grep -q 'does not install yet'; then
+    skip "the launcher in this tree does not install yet (both drives were mounted)"
 fi
 if echo "$out" | grep -q '\[  SKIPPED \]'; then
     fail "a case skipped although its drive was provided"
