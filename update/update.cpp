@@ -11,8 +11,11 @@
 #include "manifest/cache.h"
 #include "manifest/json.h"
 #include "manifest/signature.h"
+#include "transfer/downloader.h"
 #include "transfer/http.h"
+#include "transfer/plan.h"
 #include "update/install_question.h"
+#include "update/job.h"
 #include "update/local_check.h"
 
 namespace orvantis {
@@ -36,15 +39,35 @@ bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) 
 // The run is over; the window reads gReady when this arrives, so gReady must be final by now.
 void Finish() { PostMessageW(gWindow, kMsgFinished, 0, 0); }
 
-// TODO(download phase): create the Job from `needed`, plan it, run the workers, and put
-// the installed files into `cache` (size and write time from the disk, digest from the
-// manifest). Return false with the workers' last failure in `error` when not every file
-// was installed. Until it exists nothing can be fetched, so any needed file leaves the
-// run incomplete, with no error text of its own.
+// Downloads every needed file with the workers and records the installed ones in cache
+// (size and write time from the disk, digest from the manifest: the file is not read
+// again). False, with the workers' last failure in error, when not every file arrived.
 bool DownloadPhase(const Needed& needed, Cache& cache, std::wstring& error) {
-    (void)cache;
-    (void)error;
-    return needed.empty();
+    Job job;
+    job.files = needed;
+    job.started = GetTickCount64();
+    PlanDownloads(job);
+
+    InitializeCriticalSection(&job.lock);
+    RunDownloads(job);
+    // Every worker may end without a failure and still leave files behind (a worker thread
+    // that could not be started): the run is only complete when every file arrived.
+    if (job.filesDone.load() != static_cast<int32_t>(job.files.size())) job.failed.store(1);
+    DeleteCriticalSection(&job.lock);
+
+    for (size_t i = 0; i < job.files.size(); ++i) {
+        if (job.installed[i] != 1) continue;
+        const auto& [entry, local] = job.files[i];
+        WIN32_FILE_ATTRIBUTE_DATA info;
+        if (!GetFileAttributesExW(local.c_str(), GetFileExInfoStandard, &info)) continue;
+        uint64_t length = (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+        if (length != entry.size) continue;
+        uint64_t written =
+            (uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
+        cache[entry.path] = Cached{length, written, entry.sha256};
+    }
+    error = job.error;
+    return job.failed.load() == 0;
 }
 
 // From the first cache save to the end of the run.
@@ -53,7 +76,7 @@ void DownloadAndFinish(const Needed& needed, Cache& cache) {
     bool complete = DownloadPhase(needed, cache, error);
     SaveCache(cache);
     if (!complete) {
-        Status(error + kPartial, 100);
+        Status(PartialText(error), 100);
         Finish();
         return;
     }
@@ -96,6 +119,8 @@ std::wstring ClosingText(size_t installed) {
                (installed == 1 ? L" archivo nuevo." : L" archivos nuevos.");
     return text + L" Abriendo el juego...";
 }
+
+std::wstring PartialText(const std::wstring& error) { return error + kPartial; }
 
 DWORD WINAPI Update(void*) {
     // Lives for the whole run and is closed (connection, then session) when the run returns.

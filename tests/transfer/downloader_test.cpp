@@ -1,0 +1,251 @@
+#include "transfer/downloader.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "launcher/owned.h"
+#include "tests/transfer/transfer_fixture.h"
+#include "transfer/plan.h"
+
+namespace orvantis {
+namespace {
+
+using test::Content;
+using test::Listing;
+using test::ObjectPath;
+using test::Fixed;
+using test::Reply;
+
+const std::wstring kPackMessage = L"No se pudo guardar un paquete. Revisa el espacio disponible y vuelve a intentar.";
+
+std::string Numbered(const char* prefix, size_t i) {
+    std::string name = prefix;
+    name += std::to_string(i);
+    return name;
+}
+
+// A pack object: a few bytes of padding, then each file's bytes in order.
+struct Pack {
+    std::string bytes = "PACK";
+    std::vector<Entry> entries;
+    std::vector<std::string> contents;
+
+    void Add(const std::string& path, const std::string& content) {
+        Entry e = test::FileEntry(path, content);
+        e.offset = bytes.size();
+        bytes += content;
+        entries.push_back(e);
+        contents.push_back(content);
+    }
+    // Call once all files are in.
+    void Seal() {
+        std::string name = test::HexSha256(bytes);
+        for (Entry& e : entries) {
+            e.pack = name;
+            e.packSize = bytes.size();
+        }
+    }
+    std::string Url() const { return ObjectPath(entries.front().pack); }
+    std::wstring File() const { return L".orvantis_pack_" + Wide(entries.front().pack); }
+};
+
+struct DownloaderTest : test::TransferTest {
+    std::wstring Local(const std::string& path) {
+        std::wstring local = folder + Wide(path);
+        for (wchar_t& c : local)
+            if (c == L'/') c = L'\\';
+        return local;
+    }
+    void Need(const Entry& e) { job.files.push_back({e, Local(e.path)}); }
+    std::vector<uint8_t> Installed(std::initializer_list<int> ones) {
+        std::vector<uint8_t> out(job.files.size(), 0);
+        for (int i : ones) out[i] = 1;
+        return out;
+    }
+};
+
+TEST_F(DownloaderTest, PackFilesAllInstalled) {
+    Pack pack;
+    for (size_t i = 0; i < 10; ++i) pack.Add(Numbered("Data/Pack/f", i) + ".dat", Content(1000 + i * 7000, uint32_t(i)));
+    pack.Seal();
+    files.Serve(pack.Url(), pack.bytes);
+    for (const Entry& e : pack.entries) Need(e);
+    PlanDownloads(job);
+    ASSERT_EQ(job.work.size(), 1u);
+
+    Downloader(&job);
+    EXPECT_EQ(job.failed.load(), 0);
+    EXPECT_EQ(job.filesDone.load(), 10);
+    EXPECT_EQ(job.installed, std::vector<uint8_t>(10, 1));
+    for (size_t i = 0; i < 10; ++i) EXPECT_EQ(test::ReadFileBytes(job.files[i].second), pack.contents[i]) << i;
+    EXPECT_EQ(Listing(folder).size(), 10u);  // no pack file, no ".part"
+    EXPECT_EQ(files.Requests().size(), 1u);
+    EXPECT_EQ(job.bytesDone.load(), int64_t(pack.bytes.size()));
+}
+
+TEST_F(DownloaderTest, EmptyFileInsidePack) {
+    Pack pack;
+    for (size_t i = 0; i < 8; ++i) pack.Add(Numbered("p", i), i == 3 ? "" : Content(500, uint32_t(i)));
+    pack.Seal();
+    files.Serve(pack.Url(), pack.bytes);
+    for (const Entry& e : pack.entries) Need(e);
+    PlanDownloads(job);
+    ASSERT_EQ(job.work.size(), 1u);
+    Downloader(&job);
+    EXPECT_EQ(job.failed.load(), 0);
+    EXPECT_EQ(job.filesDone.load(), 8);
+    bool ok = false;
+    EXPECT_EQ(test::ReadFileBytes(Local("p3"), &ok), "");
+    EXPECT_TRUE(ok);
+}
+
+TEST_F(DownloaderTest, ThirdFileOfPackBad) {
+    Pack pack;
+    for (size_t i = 0; i < 9; ++i) pack.Add(Numbered("d/f", i), Content(3000, uint32_t(i)));
+    pack.Seal();
+    pack.entries[2].sha256 = test::HexSha256("something else");
+    files.Serve(pack.Url(), pack.bytes);
+    for (const Entry& e : pack.entries) Need(e);
+    PlanDownloads(job);
+    ASSERT_EQ(job.work.size(), 1u);
+
+    Downloader(&job);
+    EXPECT_EQ(job.failed.load(), 1);
+    EXPECT_EQ(job.error, kPackMessage);
+    EXPECT_EQ(job.filesDone.load(), 2);
+    EXPECT_EQ(job.installed, Installed({0, 1}));
+    EXPECT_EQ(Listing(folder), (std::vector<std::wstring>{L"d\\f0", L"d\\f1"}));
+    // The pack's bytes were received, so they stay counted.
+    EXPECT_EQ(job.bytesDone.load(), int64_t(pack.bytes.size()));
+}
+
+TEST_F(DownloaderTest, PackThatCannotBeDownloaded) {
+    Pack pack;
+    for (size_t i = 0; i < 8; ++i) pack.Add(Numbered("f", i), Content(100, uint32_t(i)));
+    pack.Seal();
+    Entry loose = test::FileEntry("loose.txt", "after the pack");
+    files.Serve(ObjectPath(loose.sha256), "after the pack");
+    for (const Entry& e : pack.entries) Need(e);
+    PlanDownloads(job);
+    job.files.push_back({loose, Local("loose.txt")});  // an item that must never be taken
+    job.installed.push_back(0);
+    job.work.push_back({8});
+
+    Downloader(&job);
+    EXPECT_EQ(job.failed.load(), 1);
+    EXPECT_EQ(job.error, L"No se pudo descargar " + pack.File() + L".");
+    EXPECT_EQ(job.filesDone.load(), 0);
+    EXPECT_TRUE(Listing(folder).empty());
+    EXPECT_EQ(files.Count(pack.Url()), 1u);  // 404: straight to the site host
+    EXPECT_EQ(site.Count(pack.Url()), 2u);
+    EXPECT_EQ(files.Count(ObjectPath(loose.sha256)), 0u);
+}
+
+// Two entries with one path in two packs: while one cut writes the ".part", a second
+// writer must fail rather than mix its bytes into the same file.
+TEST_F(DownloaderTest, CutRefusesPartFileOpenedByAnotherWriter) {
+    Pack pack;
+    for (size_t i = 0; i < 8; ++i) pack.Add(Numbered("f", i), Content(100, uint32_t(i)));
+    pack.Seal();
+    files.Serve(pack.Url(), pack.bytes);
+    for (const Entry& e : pack.entries) Need(e);
+    PlanDownloads(job);
+    {
+        // The other writer shares everything, as an unshared "wb" open would.
+        OwnedHandle other = OpenFile(Local("f4.part").c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, CREATE_ALWAYS);
+        ASSERT_TRUE(other);
+        Downloader(&job);
+    }
+    EXPECT_EQ(job.failed.load(), 1);
+    EXPECT_EQ(job.error, kPackMessage);
+    EXPECT_EQ(job.installed, Installed({0, 1, 2, 3}));
+    EXPECT_FALSE(test::Exists(Local("f4")));
+    EXPECT_FALSE(test::Exists(folder + pack.File()));
+}
+
+struct WorkerRow {
+    const char* name;
+    size_t items;
+    size_t workers;
+};
+
+// Every reply waits, so every worker holds its first item at once: the requests that
+// arrive before the first reply could have been answered are one per running worker.
+TEST_F(DownloaderTest, OneWorkerPerItemUpToEight) {
+    const WorkerRow rows[] = {{"three items", 3, 3}, {"twenty items", 20, 8}};
+    for (const WorkerRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::Origin host;
+        gFiles = Endpoint{L"127.0.0.1", host.port, false};
+        Job run;
+        InitializeCriticalSection(&run.lock);
+        for (size_t i = 0; i < row.items; ++i) {
+            std::string content = Content(2000, uint32_t(100 + i));
+            Entry e = test::FileEntry(Numbered("w/", i), content);
+            Reply reply = Fixed(200, content);
+            reply.delayMs = 1500;
+            host.Script(ObjectPath(e.sha256), {reply});
+            run.files.push_back({e, Local(e.path)});
+        }
+        PlanDownloads(run);
+        EXPECT_EQ(RunDownloads(run), int32_t(row.workers));
+        DeleteCriticalSection(&run.lock);
+        EXPECT_EQ(run.failed.load(), 0);
+        EXPECT_EQ(run.filesDone.load(), int32_t(row.items));
+        EXPECT_EQ(run.installed, std::vector<uint8_t>(row.items, 1));
+
+        auto requests = host.Requests();
+        ASSERT_EQ(requests.size(), row.items);
+        uint64_t first = requests.front().tick;
+        size_t together = 0;
+        for (auto& r : requests) together += r.tick < first + 1000;
+        EXPECT_EQ(together, row.workers);
+    }
+}
+
+TEST_F(DownloaderTest, NoWorkStartsNoWorker) {
+    PlanDownloads(job);
+    EXPECT_EQ(RunDownloads(job), 0);
+    EXPECT_EQ(job.failed.load(), 0);
+}
+
+// Item 0 fails quickly while seven workers are mid-way through slow bodies: they stop
+// after their current chunk, give their bytes back, and nobody takes items 8 and up.
+TEST_F(DownloaderTest, FirstFailureStopsEveryWorker) {
+    Entry bad = test::FileEntry("bad.bin", "never served");
+    // Slow enough failures that every worker has claimed its first item by then.
+    Reply refusal = Fixed(500);
+    refusal.delayMs = 300;
+    files.Script(ObjectPath(bad.sha256), {refusal});
+    site.Script(ObjectPath(bad.sha256), {refusal});
+    Need(bad);
+    for (size_t i = 1; i < 20; ++i) {
+        std::string content = Content(1 << 20, uint32_t(i));
+        Entry e = test::FileEntry(Numbered("slow/", i), content);
+        Reply reply = Fixed(200, content);
+        reply.chunkSize = 16384;
+        reply.chunkDelayMs = 100;  // about 6 s for the whole body
+        files.Script(ObjectPath(e.sha256), {reply});
+        Need(e);
+    }
+    PlanDownloads(job);
+    EXPECT_EQ(RunDownloads(job), 8);
+
+    EXPECT_EQ(job.failed.load(), 1);
+    EXPECT_EQ(job.error, L"No se pudo descargar bad.bin.");
+    EXPECT_EQ(job.filesDone.load(), 0);
+    EXPECT_EQ(job.installed, std::vector<uint8_t>(20, 0));
+    EXPECT_EQ(job.bytesDone.load(), 0);
+    EXPECT_TRUE(Listing(folder).empty());
+    std::set<std::string> asked;
+    for (auto& r : files.Requests()) asked.insert(r.path);
+    for (size_t i = 1; i < 20; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(asked.count(ObjectPath(job.files[i].first.sha256)), i < 8 ? 1u : 0u);
+    }
+}
+
+}  // namespace
+}  // namespace orvantis

@@ -1,0 +1,145 @@
+#include "transfer/downloader.h"
+
+#include <cstdio>
+#include <memory>
+#include <share.h>
+
+#include "launcher/globals.h"
+#include "launcher/progress.h"
+#include "launcher/text.h"
+#include "manifest/sha256.h"
+#include "transfer/fetch.h"
+#include "transfer/http.h"
+#include "update/job.h"
+
+namespace orvantis {
+namespace {
+
+constexpr size_t kCopyBuffer = 65536;
+constexpr const wchar_t* kPackFailed =
+    L"No se pudo guardar un paquete. Revisa el espacio disponible y vuelve a intentar.";
+
+struct FileCloser {
+    void operator()(FILE* f) const { fclose(f); }
+};
+
+// Copies one entry out of the open pack into its ".part", checks it and moves it into place.
+bool CutOne(FILE* pack, const Entry& entry, const std::wstring& target, char* buffer) {
+    CreateFolders(target);
+    const std::wstring part = target + L".part";
+    // Denying all sharing matters: two entries with one path in two packs would otherwise
+    // write into the same ".part" at once while each hashes only its own bytes, and a
+    // mixture of both could be moved into place. The second writer now fails instead.
+    FILE* out = _wfsopen(part.c_str(), L"wb", _SH_DENYRW);
+    bool good = out != nullptr && _fseeki64(pack, static_cast<int64_t>(entry.offset), SEEK_SET) == 0;
+    Sha256 hash;
+    uint64_t remaining = entry.size;
+    while (good && remaining != 0) {
+        size_t n = remaining < kCopyBuffer ? static_cast<size_t>(remaining) : kCopyBuffer;
+        if (fread(buffer, 1, n, pack) != n) {
+            good = false;
+            break;
+        }
+        if (fwrite(buffer, 1, n, out) != n) {
+            good = false;
+            break;
+        }
+        hash.Add(buffer, static_cast<uint32_t>(n));
+        remaining -= n;
+    }
+    if (out != nullptr && fclose(out) != 0) good = false;
+    if (good && hash.Hex() != entry.sha256) good = false;
+    if (good && !MoveFileExW(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) good = false;
+    if (!good) DeleteFileW(part.c_str());
+    return good;
+}
+
+// Cuts every entry of a downloaded pack item out of the pack file; stops at the first
+// that fails. The pack file is removed either way.
+bool CutPack(Job& job, const std::vector<uint64_t>& item, const std::wstring& packPath) {
+    bool good = false;
+    {
+        std::unique_ptr<FILE, FileCloser> pack(_wfopen(packPath.c_str(), L"rb"));
+        auto buffer = std::make_unique<char[]>(kCopyBuffer);
+        if (pack) {
+            good = true;
+            for (uint64_t m : item) {
+                const auto& [entry, target] = job.files[m];
+                if (!CutOne(pack.get(), entry, target, buffer.get())) {
+                    good = false;
+                    break;
+                }
+                job.installed[m] = 1;
+                job.filesDone.fetch_add(1);
+            }
+        }
+    }
+    DeleteFileW(packPath.c_str());
+    if (!good) SetError(job, kPackFailed);
+    Progress(job);
+    return good;
+}
+
+bool RunItem(Http& files, Http& site, Job& job, const std::vector<uint64_t>& item) {
+    if (item.size() == 1) {
+        uint64_t k = item.front();
+        if (!Fetch(files, site, job, job.files[k].first, job.files[k].second)) return false;
+        job.installed[k] = 1;
+        job.filesDone.fetch_add(1);
+        return true;
+    }
+    // The pack object is named by its own hash and verified like any file.
+    const Entry& first = job.files[item.front()].first;
+    Entry pack;
+    pack.path = ".orvantis_pack_" + first.pack;
+    pack.size = first.packSize;
+    pack.sha256 = first.pack;
+    const std::wstring packPath = gFolder + Wide(pack.path);
+    if (!Fetch(files, site, job, pack, packPath)) return false;
+    return CutPack(job, item, packPath);
+}
+
+}  // namespace
+
+DWORD WINAPI Downloader(void* argument) {
+    Job& job = *static_cast<Job*>(argument);
+    // Declared files first so that the site connection is closed first.
+    Http files(gFiles);
+    Http site(gSite);
+    try {
+        while (job.failed.load() == 0) {
+            int32_t i = job.next.fetch_add(1) + 1;
+            if (i >= static_cast<int32_t>(job.work.size())) break;
+            if (!RunItem(files, site, job, job.work[i])) {
+                job.failed.exchange(1);
+                break;
+            }
+            Progress(job);
+        }
+    } catch (...) {
+        // Out of memory: a thread must not take the process down; the run ends partial.
+        job.failed.exchange(1);
+    }
+    return 0;
+}
+
+}  // namespace orvantis
+
+namespace orvantis {
+
+int32_t RunDownloads(Job& job) {
+    constexpr size_t kMaxWorkers = 8;
+    HANDLE threads[kMaxWorkers] = {};
+    DWORD count = 0;
+    for (size_t i = 0; i < kMaxWorkers && i < job.work.size(); ++i) {
+        HANDLE thread = CreateThread(nullptr, 0, Downloader, &job, 0, nullptr);
+        // A thread that could not be made is left out: a null handle in the wait would
+        // make it return at once while the others still use the job.
+        if (thread != nullptr) threads[count++] = thread;
+    }
+    if (count > 0) WaitForMultipleObjects(count, threads, TRUE, INFINITE);
+    for (DWORD i = 0; i < count; ++i) CloseHandle(threads[i]);
+    return static_cast<int32_t>(count);
+}
+
+}  // namespace orvantis
