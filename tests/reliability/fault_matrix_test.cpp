@@ -19,17 +19,23 @@ const std::string kPartial =
     " La actualización quedó a medias: vuelve a abrir el lanzador más tarde, o descarga el juego completo en la "
     "web (Descargas).";
 const std::string kNoConnection = "Sin conexión con la web: se juega con los archivos que tienes.";
-const std::string kUpdatedFive = "Actualización terminada: 5 archivos nuevos. Abriendo el juego...";
+const std::string kUpdated = "Actualización terminada: 12 archivos nuevos. Abriendo el juego...";
 
-// Old installation: Main.exe, a.bin, b.bin and c.dat in older versions; d.dat is new.
+// Nine packed files, all needed, so the pack is fetched whole and cut.
+std::vector<std::pair<std::string, std::string>> Packed() {
+    std::vector<std::pair<std::string, std::string>> packed;
+    for (int i = 0; i < 9; ++i) packed.push_back({"Data/Pack/p" + std::to_string(i) + ".dat", Bytes(10000 + i, 40 + i)});
+    return packed;
+}
+
+// Old installation: Main.exe, a.bin, b.bin and p0.dat in older versions; the other packed files are new.
 struct Installation {
     Release release = MakeRelease(
-        {{"Main.exe", Bytes(3000, 1)}, {"Data/a.bin", Bytes(150000, 2)}, {"Data/b.bin", Bytes(250000, 3)}},
-        {{"Data/Pack/c.dat", Bytes(40000, 4)}, {"Data/Pack/d.dat", Bytes(50000, 5)}});
+        {{"Main.exe", Bytes(3000, 1)}, {"Data/a.bin", Bytes(150000, 2)}, {"Data/b.bin", Bytes(250000, 3)}}, Packed());
     std::map<std::wstring, std::string> old = {{L"Main.exe", Bytes(2000, 11)},
                                                {L"Data\\a.bin", Bytes(100000, 12)},
                                                {L"Data\\b.bin", Bytes(200000, 13)},
-                                               {L"Data\\Pack\\c.dat", Bytes(30000, 14)},
+                                               {L"Data\\Pack\\p0.dat", Bytes(9000, 14)},
                                                {L"Data\\notes.txt", "not in the manifest"}};
 
     void WriteOld(const std::wstring& folder) const {
@@ -117,21 +123,21 @@ std::vector<Row> Rows(const Installation& install) {
     const std::string failB = "No se pudo descargar Data/b.bin." + kPartial;
     const std::string failPack = "No se pudo descargar .orvantis_pack_" + install.release.packSha + "." + kPartial;
     return {
-        {"dropped mid-body, files host", Where::Files, false, {dropped}, true, kUpdatedFive},
+        {"dropped mid-body, files host", Where::Files, false, {dropped}, true, kUpdated},
         {"dropped mid-body, both hosts", Where::Both, false, {dropped}, false, failB},
-        {"500, files host", Where::Files, false, {error500}, true, kUpdatedFive},
+        {"500, files host", Where::Files, false, {error500}, true, kUpdated},
         {"500, both hosts", Where::Both, false, {error500}, false, failB},
-        {"503, files host", Where::Files, false, {error503}, true, kUpdatedFive},
+        {"503, files host", Where::Files, false, {error503}, true, kUpdated},
         {"503, both hosts", Where::Both, false, {error503}, false, failB},
-        {"short body, files host", Where::Files, false, {shorter}, true, kUpdatedFive},
+        {"short body, files host", Where::Files, false, {shorter}, true, kUpdated},
         {"short body, both hosts", Where::Both, false, {shorter}, false, failB},
-        {"overlong body, files host", Where::Files, false, {longer}, true, kUpdatedFive},
+        {"overlong body, files host", Where::Files, false, {longer}, true, kUpdated},
         {"overlong body, both hosts", Where::Both, false, {longer}, false, failB},
-        {"wrong body of the right length, files host", Where::Files, false, {wrong}, true, kUpdatedFive},
+        {"wrong body of the right length, files host", Where::Files, false, {wrong}, true, kUpdated},
         {"wrong body of the right length, both hosts", Where::Both, false, {wrong}, false, failB},
-        {"wrong pack body, both hosts", Where::Both, true, {Answer(200, Bytes(90000, 97))}, false, failPack},
-        {"stall past the receive time-out, then answered", Where::Files, false, {stalled, good}, true, kUpdatedFive},
-        {"files host down, site host up", Where::FilesDown, false, {}, true, kUpdatedFive},
+        {"wrong pack body, both hosts", Where::Both, true, {Answer(200, Bytes(90036, 97))}, false, failPack},
+        {"stall past the receive time-out, then answered", Where::Files, false, {stalled, good}, true, kUpdated},
+        {"files host down, site host up", Where::FilesDown, false, {}, true, kUpdated},
         {"both hosts down", Where::AllDown, false, {}, true, kNoConnection},
     };
 }
@@ -192,8 +198,9 @@ TEST(FaultMatrix, EveryFaultEndsCleanlyAndLosesNothing) {
         } else {
             // What could not be verified keeps its old bytes, or stays absent.
             if (row.onPack) {
-                EXPECT_EQ(test::ReadFileBytes(run->folder + L"Data\\Pack\\c.dat"), install.old.at(L"Data\\Pack\\c.dat"));
-                EXPECT_FALSE(test::Exists(run->folder + L"Data\\Pack\\d.dat"));
+                EXPECT_EQ(test::ReadFileBytes(run->folder + L"Data\\Pack\\p0.dat"), install.old.at(L"Data\\Pack\\p0.dat"));
+                for (int i = 1; i < 9; ++i)
+                    EXPECT_FALSE(test::Exists(run->folder + L"Data\\Pack\\p" + std::to_wstring(i) + L".dat"));
             } else {
                 EXPECT_EQ(test::ReadFileBytes(run->folder + L"Data\\b.bin"), install.old.at(L"Data\\b.bin"));
             }

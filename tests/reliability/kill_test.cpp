@@ -76,7 +76,7 @@ TEST(KillMidDownload, EveryKillLeavesOnlyVerifiedFilesAndTheNextRunCompletes) {
         test::Reply slow;
         slow.body = object;
         slow.chunkSize = 32768;
-        slow.chunkDelayMs = 8;
+        slow.chunkDelayMs = 20;
         origin.Script("/update/files/" + test::HexSha256(object), {slow});
     }
 

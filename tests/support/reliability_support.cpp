@@ -152,6 +152,7 @@ Release MakeRelease(const std::vector<std::pair<std::string, std::string>>& file
             offset += content.size();
             release.entries.push_back(e);
             release.content[path] = content;
+            release.objects.push_back(content);  // the stand-alone form, for when few are needed
         }
         release.objects.push_back(pack);
     }

@@ -52,9 +52,11 @@ bool IsLauncherFile(const std::wstring& relative);
 std::wstring LocalName(const std::string& manifestPath);
 
 // A release of stand-alone files plus, optionally, one pack holding packed files in order.
+// Every file is also published as its own object, as the publisher does: a pack is fetched
+// whole only when at least 8 of its files are needed (and half its bytes).
 struct Release {
     std::vector<Entry> entries;
-    std::vector<std::string> objects;  // every object body, named on the origin by its SHA-256
+    std::vector<std::string> objects;  // every object body, named on the origin by its SHA-256; the pack last
     std::map<std::string, std::string> content;  // manifest path -> file content
     std::string packSha;                           // empty without a pack
     std::string manifest;
