@@ -310,6 +310,7 @@ TEST(HostilePaths, EachIsRefusedOrLandsInsideTheGameFolder) {
             EXPECT_NE(corpus[i].expect, Expect::Refused) << "landed at " << Narrow(v.inside.empty() ? L"" : v.inside[0]);
         } else if (status.rfind("No se pudo escribir ", 0) == 0 || status.rfind("No se pudo reemplazar ", 0) == 0) {
             ++writeRefused;
+            printf("refused when writing: %s\n", corpus[i].name.c_str());
             EXPECT_EQ(v.outcome.result, "failed");
             EXPECT_EQ(corpus[i].expect, Expect::Safe) << status;
         } else {

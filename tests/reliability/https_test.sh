@@ -115,7 +115,7 @@ cleanup() {
 trap cleanup EXIT
 
 probe() {  # prints the tool's answer line, returns its exit code
-    wine "$TOOL" get localhost 443 /update/manifest.json 2>&1 | tr -d '\r'
+    wine "$TOOL" get localhost 443 /update/manifest.json 2>>"$WORK/wine-stderr.log" | tr -d '\r'
     return "${PIPESTATUS[0]}"
 }
 trust() { wine "$TOOL" trust "$(winpath "$WORK/pki/test-ca.der")" >/dev/null 2>&1; }
