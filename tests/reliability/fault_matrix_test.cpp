@@ -116,9 +116,13 @@ std::vector<Row> Rows(const Installation& install) {
     test::Reply shorter = Answer(200, b.substr(0, b.size() - 1000));
     test::Reply longer = Answer(200, b + Bytes(70000, 99));
     test::Reply wrong = Answer(200, Bytes(b.size(), 98));
-    // Longer than the launcher's 30 s receive time-out; a later attempt is answered.
+    // Longer than the launcher's 30 s receive time-out, before the head or after the first
+    // chunk; a later attempt is answered.
     test::Reply stalled = Answer(200, b);
     stalled.delayMs = 45000;
+    test::Reply stalledBody = Answer(200, b);
+    stalledBody.chunkSize = 65536;
+    stalledBody.chunkDelayMs = 45000;
     test::Reply good = Answer(200, b);
     const std::string failB = "No se pudo descargar Data/b.bin." + kPartial;
     const std::string failPack = "No se pudo descargar .orvantis_pack_" + install.release.packSha + "." + kPartial;
@@ -137,6 +141,8 @@ std::vector<Row> Rows(const Installation& install) {
         {"wrong body of the right length, both hosts", Where::Both, false, {wrong}, false, failB},
         {"wrong pack body, both hosts", Where::Both, true, {Answer(200, Bytes(90036, 97))}, false, failPack},
         {"stall past the receive time-out, then answered", Where::Files, false, {stalled, good}, true, kUpdated},
+        {"stall mid-body past the receive time-out, then answered", Where::Files, false, {stalledBody, good}, true,
+         kUpdated},
         {"files host down, site host up", Where::FilesDown, false, {}, true, kUpdated},
         {"both hosts down", Where::AllDown, false, {}, true, kNoConnection},
     };
