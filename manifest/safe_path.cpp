@@ -39,6 +39,24 @@ bool PlainRelative(std::string_view path) {
     }
 }
 
+// Wine turns "..." into a literal ".." (it strips one trailing dot and stops), which
+// passes the prefix check as text and is then followed out of the folder when the file
+// is opened. A canonical path must therefore canonicalise to itself, and no name in it
+// below the folder may consist of dots alone.
+bool Settled(const std::wstring& path, size_t folderLength) {
+    wchar_t again[kPathBuffer];
+    DWORD n = GetFullPathNameW(path.c_str(), kPathBuffer, again, nullptr);
+    if (n != path.size() || path.compare(0, n, again, n) != 0) return false;
+    size_t start = folderLength;
+    while (start < path.size()) {
+        size_t end = path.find(L'\\', start);
+        if (end == std::wstring::npos) end = path.size();
+        if (path.find_first_not_of(L'.', start) >= end) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool SafePath(const std::string& path, std::wstring& out) {
@@ -55,7 +73,8 @@ bool SafePath(const std::string& path, std::wstring& out) {
     // names, trailing dots and blanks), the result must lie inside the game folder.
     // It must also name something below it: a name that the platform strips to
     // nothing ("...", " ", "Data/ ") would otherwise stand for a folder, not a file.
-    return StartsWithFolder(out, gFolder) && out.size() > gFolder.size() && out.back() != L'\\';
+    return StartsWithFolder(out, gFolder) && out.size() > gFolder.size() && out.back() != L'\\' &&
+           Settled(out, gFolder.size());
 }
 
 }  // namespace orvantis

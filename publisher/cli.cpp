@@ -17,11 +17,11 @@ const char kUsage[] =
     "  orvantis-publish keygen KEY.pem\n"
     "  orvantis-publish build GAME_DIR ORIGIN_DIR --key KEY.pem\n"
     "  orvantis-publish verify ORIGIN_DIR (--key KEY.pem | --public HEX)\n"
-    "  orvantis-publish serve ORIGIN_DIR [--port N]\n";
+    "  orvantis-publish serve ORIGIN_DIR [--port N] [--rate KIB_PER_SECOND]\n";
 
 struct Line {
     std::vector<std::string> positional;
-    std::string key, publicHex, port;
+    std::string key, publicHex, port, rate;
     std::string error;
 };
 
@@ -29,7 +29,11 @@ Line Parse(const std::vector<std::string>& args) {
     Line line;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
-        std::string* value = a == "--key" ? &line.key : a == "--public" ? &line.publicHex : a == "--port" ? &line.port : nullptr;
+        std::string* value = a == "--key"      ? &line.key
+                             : a == "--public" ? &line.publicHex
+                             : a == "--port"   ? &line.port
+                             : a == "--rate"   ? &line.rate
+                                               : nullptr;
         if (value) {
             if (i + 1 >= args.size()) {
                 line.error = a + " needs a value";
@@ -95,7 +99,7 @@ int Verify(const Line& line, FILE* out, FILE* err) {
 }
 
 int ServeCommand(const Line& line, FILE* out, FILE* err) {
-    if (line.positional.size() != 1) return Usage(err, "serve takes ORIGIN_DIR [--port N]");
+    if (line.positional.size() != 1) return Usage(err, "serve takes ORIGIN_DIR [--port N] [--rate KIB_PER_SECOND]");
     int port = 0;
     if (!line.port.empty()) {
         char* end = nullptr;
@@ -103,7 +107,16 @@ int ServeCommand(const Line& line, FILE* out, FILE* err) {
         if (*end || value < 0 || value > 65535) return Usage(err, "--port takes a number from 0 to 65535");
         port = int(value);
     }
-    return Serve(line.positional[0], port, out);
+    long long rate = 0;
+    if (!line.rate.empty()) {
+        char* end = nullptr;
+        long long value = strtoll(line.rate.c_str(), &end, 10);
+        // Up to 1 TiB/s, so that the byte rate cannot overflow.
+        if (*end || line.rate[0] == '-' || value < 1 || value > (1LL << 30))
+            return Usage(err, "--rate takes a number of KiB per second from 1 to 1073741824");
+        rate = value * 1024;
+    }
+    return Serve(line.positional[0], port, rate, out);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@ orvantis_install_packages
 jobs=$(nproc)
 cmake --preset windows -DORVANTIS_WERROR=ON >/dev/null
 cmake --build --preset windows -j "$jobs"
+scripts/build-tls-launcher.sh "$jobs"
 cmake --preset host -DORVANTIS_WERROR=ON >/dev/null
 cmake --build --preset host -j "$jobs"
 

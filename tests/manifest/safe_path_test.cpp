@@ -107,6 +107,28 @@ TEST_F(SafePathTest, NeverLeavesTheFolderForNamesThePlatformRewrites) {
     }
 }
 
+// "..." canonicalises to a literal ".." under Wine; a file created at such a result
+// would land in the folder's parent. Whatever is accepted must be created inside.
+TEST_F(SafePathTest, NamesMadeOfDotsNeverLeadOutOfTheFolder) {
+    std::wstring parent = folder.substr(0, folder.find_last_of(L'\\', folder.size() - 2) + 1);
+    const char* rows[] = {".../orvsp", "..../orvsp", "Data/.../orvsp", ".. /orvsp", "... /orvsp", " ../orvsp",
+                          ". ./orvsp", "Data/.. /orvsp", "a/.../.../orvsp"};
+    for (const char* path : rows) {
+        SCOPED_TRACE(path);
+        std::wstring out;
+        if (!SafePath(path, out)) continue;
+        ExpectInsideFolder(folder, out);
+        for (size_t p = folder.size(); (p = out.find(L'\\', p + 1)) != std::wstring::npos;)
+            CreateDirectoryW(out.substr(0, p).c_str(), nullptr);
+        // Some accepted names cannot be created at all; that is a clear failure later on.
+        if (FILE* f = _wfopen(out.c_str(), L"wb")) fclose(f);
+        EXPECT_FALSE(test::Exists(parent + L"orvsp")) << "created in the folder's parent";
+        DeleteFileW((parent + L"orvsp").c_str());
+    }
+    std::wstring out;
+    EXPECT_FALSE(SafePath(".../orvsp", out));
+}
+
 TEST_F(SafePathTest, AcceptsCanonicalPathsUpTo519Characters) {
     // Segments of 150 characters, so that only the total length matters.
     auto name = [&](size_t total) {

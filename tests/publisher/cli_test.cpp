@@ -74,6 +74,10 @@ TEST_F(Cli, RejectsCommandLinesItCannotUnderstand) {
         {"verify", "origin", "--key", "k", "--public", "04"},
         {"serve", "origin", "--port", "70000"},
         {"serve", "origin", "--port"},
+        {"serve", "origin", "--rate", "0"},
+        {"serve", "origin", "--rate", "-64"},
+        {"serve", "origin", "--rate", "fast"},
+        {"serve", "origin", "--rate", "2000000000"},
         {"build", "g", "o", "--key", "k", "--force"},
     };
     for (const auto& args : rows) {

@@ -108,5 +108,54 @@ TEST_F(Serve, ServesANewBuildAtOnceAndDropsABrokenSignature) {
     EXPECT_EQ(broken.headers.find("x-orvantis-signature"), std::string::npos);
 }
 
+// The connections take turns on one budget: each waits for the bytes booked before it, and an
+// idle spell earns no credit for a burst afterwards.
+TEST(ServeThrottle, QueuesEveryConnectionBehindTheBytesBookedBeforeIt) {
+    struct Step {
+        const char* name;
+        double now;
+        size_t bytes;
+        double wait, nextAfter;
+    };
+    const Step steps[] = {
+        {"the first chunk goes at once", 10.0, 500, 0.0, 10.5},
+        {"a second connection in the same instant waits for it", 10.0, 500, 0.5, 11.0},
+        {"a third a little later waits for both", 10.25, 1000, 0.75, 12.0},
+        {"after an idle spell the budget starts from now", 20.0, 250, 0.0, 20.25},
+        {"an empty chunk waits its turn but books nothing", 20.0, 0, 0.25, 20.25},
+    };
+    Throttle throttle;
+    throttle.bytesPerSecond = 1000;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        EXPECT_DOUBLE_EQ(ThrottleWait(throttle, step.now, step.bytes), step.wait);
+        EXPECT_DOUBLE_EQ(throttle.next, step.nextAfter);
+    }
+
+    Throttle unlimited;
+    EXPECT_EQ(ThrottleWait(unlimited, 5.0, 1 << 30), 0.0);
+    EXPECT_EQ(ThrottleWait(unlimited, 5.0, 1 << 30), 0.0);
+}
+
+// A throttled server sends the same bytes, only later.
+TEST_F(Serve, AThrottledServerSendsEveryObjectIntact) {
+    httplib::Server slow;
+    FILE* slowLog = tmpfile();
+    ServeRoutes(slow, origin, slowLog, 64 * 1048576);
+    int slowPort = ServeBind(slow, 0);
+    ASSERT_GT(slowPort, 0);
+    std::thread slowThread([&] { slow.listen_after_bind(); });
+    while (!slow.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (const Entry& e : test::ReadManifest(origin)) {
+        SCOPED_TRACE(e.path);
+        test::Answer object = test::HttpGet(slowPort, "/update/files/" + e.sha256);
+        EXPECT_EQ(object.status, 200);
+        EXPECT_EQ(object.body, ReadFile(game + "/" + e.path));
+    }
+    slow.stop();
+    slowThread.join();
+    fclose(slowLog);
+}
+
 }  // namespace
 }  // namespace orvantis

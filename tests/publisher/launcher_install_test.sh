@@ -1,0 +1,178 @@
+#!/usr/bin/env bash
+# The real launcher under Wine against a release published and served by orvantis-publish:
+# a first install ends "ready" with every file equal to the published game folder (but the
+# optional "DataUltra" content, which the launcher keeps only in folders that already have it, and
+# which arrives once the folder exists); after one file changes and the release is republished,
+# only that file's object is requested; a last run finds the folder up to date and requests
+# nothing but the manifest.
+#
+# usage: launcher_install_test.sh ORVANTIS_PUBLISH WINDOWS_BUILD_DIR SOURCE_DIR
+# Needs WINEPREFIX with a running wineserver and DISPLAY, as scripts/test.sh sets them up.
+set -euo pipefail
+
+publish=$1
+windows=$2
+source_dir=$3
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+launcher="$windows/OrvantisKesh.exe"
+fake_game="$windows/tools/fake_game.exe"
+for f in "$launcher" "$fake_game"; do
+    [ -f "$f" ] || fail "$f is missing: build the Windows preset first (cmake --build --preset windows)"
+done
+[ -x "$publish" ] || fail "$publish is missing"
+[ -n "${WINEPREFIX:-}" ] || fail "WINEPREFIX is not set: run through scripts/test.sh, which starts Wine"
+[ -n "${DISPLAY:-}" ] || fail "DISPLAY is not set: the launcher's window needs one (scripts/test.sh starts Xvfb)"
+command -v wine >/dev/null || fail "wine is not installed"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/orvantis-release-test.XXXXXX")
+serve_pid=""
+launcher_pid=""
+cleanup() {
+    local pid
+    for pid in $launcher_pid $serve_pid; do
+        if kill -0 "$pid" 2>/dev/null; then
+            kill "$pid" 2>/dev/null || true
+            wait "$pid" 2>/dev/null || true
+        fi
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+game="$work/game"       # what the operator publishes
+origin="$work/origin"   # what the server serves
+player="$work/player"   # the player's folder, empty but for the launcher
+serve_log="$work/serve.log"
+
+python3 "$source_dir/scripts/make-sample-game.py" "$game" --main "$fake_game" --files 200 >/dev/null
+"$publish" build "$game" "$origin" --key "$source_dir/keys/dev-manifest.pem" >"$work/build.out" 2>&1 ||
+    { cat "$work/build.out" >&2; fail "the first build failed"; }
+grep -q '"pack":' "$origin/update/manifest.json" || fail "the sample release has no packs, so packs go untested"
+
+"$publish" serve "$origin" --port 0 >"$serve_log" 2>&1 &
+serve_pid=$!
+port=""
+for _ in $(seq 1 100); do
+    port=$(sed -n '1s|^Serving .* on http://127\.0\.0\.1:\([0-9]*\)$|\1|p' "$serve_log")
+    [ -n "$port" ] && break
+    kill -0 "$serve_pid" 2>/dev/null || { cat "$serve_log" >&2; fail "serve ended at once"; }
+    sleep 0.1
+done
+[ -n "$port" ] || fail "serve printed no port"
+
+mkdir -p "$player"
+cp "$launcher" "$player/"
+
+# Runs the launcher in the player's folder to its end (it quits by itself with --verify-only)
+# and leaves its exit code in $code. Bounded, so a hang fails the test instead of holding ctest.
+code=""
+run_launcher() {
+    rm -f "$player/orvantis_verify.result"
+    (cd "$player" && exec wine OrvantisKesh.exe --server "127.0.0.1:$port" --yes --verify-only \
+        </dev/null >>"$work/wine.out" 2>&1) &
+    launcher_pid=$!
+    local waited=0
+    while kill -0 "$launcher_pid" 2>/dev/null; do
+        if [ $waited -ge 1200 ]; then
+            echo "--- update log:" >&2
+            cat "$player/orvantis_update.log" >&2 || true
+            fail "the launcher did not finish within 120 s"
+        fi
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    code=0
+    wait "$launcher_pid" || code=$?
+    launcher_pid=""
+}
+
+# The requests the server logged after line $1.
+requests_after() {
+    tail -n +"$(($1 + 1))" "$serve_log" | grep '^GET ' || true
+}
+
+expect_ready() {
+    local what=$1 code=$2
+    local result
+    result=$(cat "$player/orvantis_verify.result" 2>/dev/null || echo "(no result file)")
+    if [ "$code" != 0 ] || [ "$result" != ready ]; then
+        echo "--- update log:" >&2
+        cat "$player/orvantis_update.log" >&2 || true
+        fail "$what: exit code $code, result '$result' (expected 0 and 'ready')"
+    fi
+}
+
+# Every published file is in the player's folder with the same bytes (with "without-ultra": every
+# one outside DataUltra, and no DataUltra at all), and nothing else is there but the launcher and
+# the files it keeps for itself.
+expect_same_as_published() {
+    local what=$1 ultra=${2:-} rel
+    while IFS= read -r -d '' rel; do
+        rel=${rel#./}
+        if [ "$ultra" = without-ultra ] && [[ $rel == DataUltra/* ]]; then
+            [ ! -e "$player/DataUltra" ] || fail "$what: DataUltra was installed into a folder that had none"
+            continue
+        fi
+        cmp -s "$game/$rel" "$player/$rel" || fail "$what: $rel differs from the published file or is missing"
+    done < <(cd "$game" && find . -type f -print0)
+    while IFS= read -r -d '' rel; do
+        rel=${rel#./}
+        [ -f "$game/$rel" ] && continue
+        case "$rel" in
+        OrvantisKesh.exe | orvantis_update.log | orvantis_update.cache | orvantis_verify.result | config.ini) ;;
+        *) fail "$what: unexpected file $rel in the game folder" ;;
+        esac
+    done < <(cd "$player" && find . -type f -print0)
+}
+
+# 1. First install into the empty folder.
+before=$(wc -l <"$serve_log")
+run_launcher
+expect_ready "first install" "$code"
+expect_same_as_published "first install" without-ultra
+first_requests=$(requests_after "$before")
+grep -qx 'GET /update/manifest.json 200 [0-9]*' <<<"$first_requests" || fail "first install: no manifest request"
+echo "first install: ready, $(grep -c '^GET /update/files/' <<<"$first_requests") objects fetched"
+
+# 2. The player makes the DataUltra folder: the next run fills it.
+mkdir "$player/DataUltra"
+run_launcher
+expect_ready "DataUltra" "$code"
+expect_same_as_published "DataUltra"
+echo "with DataUltra: ready, all $(find "$game" -type f | wc -l) files equal to the published ones"
+
+# 3. One file changes; the release is republished; only its object travels.
+changed="Data/Local/Español/textos.txt"
+[ -f "$game/$changed" ] || fail "the sample game has no $changed"
+printf 'hola de nuevo\n' >>"$game/$changed"
+"$publish" build "$game" "$origin" --key "$source_dir/keys/dev-manifest.pem" >"$work/build2.out" 2>&1 ||
+    { cat "$work/build2.out" >&2; fail "the second build failed"; }
+changed_sha=$(sha256sum "$game/$changed" | cut -c1-64)
+
+before=$(wc -l <"$serve_log")
+run_launcher
+expect_ready "update" "$code"
+expect_same_as_published "update"
+update_requests=$(requests_after "$before")
+expected="GET /update/manifest.json 200 $(stat -c %s "$origin/update/manifest.json")
+GET /update/files/$changed_sha 200 $(stat -c %s "$game/$changed")"
+if [ "$update_requests" != "$expected" ]; then
+    printf -- '--- requests seen:\n%s\n--- expected:\n%s\n' "$update_requests" "$expected" >&2
+    fail "update: the launcher fetched more or less than the changed file"
+fi
+echo "update: ready, only the manifest and $changed ($changed_sha) requested"
+
+# 4. Nothing changed: only the manifest.
+before=$(wc -l <"$serve_log")
+run_launcher
+expect_ready "up to date" "$code"
+expect_same_as_published "up to date"
+again=$(requests_after "$before")
+[ "$(grep -c . <<<"$again")" = 1 ] && grep -q '^GET /update/manifest.json 200 ' <<<"$again" ||
+    { printf -- '--- requests seen:\n%s\n' "$again" >&2; fail "up to date: requests besides the manifest"; }
+echo "up to date: ready, only the manifest requested"

@@ -1,0 +1,107 @@
+# Helpers of the shell-driven reliability tests (sourced, not run).
+# Every process started here is remembered by PID and stopped by that PID only.
+
+RELIABILITY_SKIP=77
+RELIABILITY_FAILURES=0
+
+fail() {
+    echo "FAIL: $*" >&2
+    RELIABILITY_FAILURES=$((RELIABILITY_FAILURES + 1))
+}
+
+pass() { echo "ok: $*"; }
+
+# A skip after a failed check still fails.
+skip() {
+    echo "SKIPPED: $*"
+    [ "$RELIABILITY_FAILURES" -eq 0 ] || exit 1
+    exit "$RELIABILITY_SKIP"
+}
+
+# expect_eq WHAT EXPECTED ACTUAL
+expect_eq() {
+    if [ "$2" == "$3" ]; then pass "$1"; else fail "$1: expected '$2', got '$3'"; fi
+}
+
+# An nginx of our own: config, prefix and logs under the test's folder, PID kept.
+NGINX_PID=""
+
+# nginx_start CONF DIR PORT: starts nginx in the foreground of a background job and waits
+# until PORT on 127.0.0.1 accepts connections. Fails (returns 1) when nginx exits first,
+# e.g. because the port is taken.
+nginx_start() {
+    local conf="$1" dir="$2" port="$3"
+    mkdir -p "$dir/tmp"
+    nginx -p "$dir" -c "$conf" -g "daemon off;" </dev/null >"$dir/nginx.out" 2>&1 &
+    NGINX_PID=$!
+    local i
+    for i in $(seq 1 100); do
+        if ! kill -0 "$NGINX_PID" 2>/dev/null; then
+            wait "$NGINX_PID" 2>/dev/null
+            NGINX_PID=""
+            return 1
+        fi
+        if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then return 0; fi
+        sleep 0.05
+    done
+    nginx_stop
+    return 1
+}
+
+nginx_stop() {
+    if [ -n "$NGINX_PID" ]; then
+        kill "$NGINX_PID" 2>/dev/null || true
+        wait "$NGINX_PID" 2>/dev/null || true
+        NGINX_PID=""
+    fi
+}
+
+# The temp paths nginx insists on, kept inside the test's folder.
+nginx_temp_paths() {
+    local dir="$1"
+    echo "client_body_temp_path $dir/tmp; proxy_temp_path $dir/tmp; fastcgi_temp_path $dir/tmp;"
+    echo "uwsgi_temp_path $dir/tmp; scgi_temp_path $dir/tmp;"
+}
+
+# A free TCP port on 127.0.0.1 (nothing listens on it right now).
+free_port() {
+    python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()'
+}
+
+# Windows path of a Linux path, as Wine's Z: drive shows it.
+winpath() { echo "Z:$1" | tr / '\\'; }
+
+# Snapshot of a folder: one line per folder, and per file its SHA-256, size, last-write time
+# and path, so that two snapshots are equal only when no file was added, removed, changed or
+# even rewritten with the same bytes.
+snapshot() {
+    (cd "$1" && find . -mindepth 1 -type d -printf 'dir %p\n' -o -type f -printf '%T@ %s %p\n' |
+        LC_ALL=C sort -k3 | while read -r time size name; do
+            if [ "$time" == dir ]; then
+                echo "dir $size"
+            else
+                echo "$(sha256sum "$name" | cut -d' ' -f1) $size $time $name"
+            fi
+        done)
+}
+
+# The nginx recipe out of docs/publishing.md, into the current folder: publish-manifest.sh
+# (the fenced block that starts with "#!/bin/sh"), local.sh (the first block after the
+# heading "Trying the nginx setup locally") and server.conf (the production server block,
+# the one that listens on 443). Fails when the document no longer has them.
+recipe_from_doc() {
+    python3 - "$1" <<'PYEOF'
+import re, sys
+text = open(sys.argv[1], encoding="utf-8").read()
+blocks = [(m.start(), m.group(1)) for m in re.finditer(r"```[a-z]*\n(.*?)```", text, re.S)]
+script = [b for _, b in blocks if b.startswith("#!/bin/sh")]
+heading = text.find("Trying the nginx setup locally")
+local = [b for start, b in blocks if heading >= 0 and start > heading]
+server = [b for _, b in blocks if b.startswith("server {") and "listen 443" in b]
+if len(script) != 1 or not local or len(server) != 1:
+    sys.exit("docs/publishing.md no longer holds the recipe's blocks")
+open("publish-manifest.sh", "w").write(script[0])
+open("local.sh", "w").write(local[0])
+open("server.conf", "w").write(server[0])
+PYEOF
+}
