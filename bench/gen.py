@@ -203,8 +203,8 @@ SERVER = """    server {{
 
 def make_nginx(args):
     servers = ""
-    for spec in args.servers:
-        name, rest = spec.split("=", 1)
+    for server in args.servers:
+        name, rest = server.split("=", 1)
         port, www = rest.split(":", 1)
         with open(os.path.join(www, "update", "manifest.json.sig")) as f:
             signature = f.read().strip()
