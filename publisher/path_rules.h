@@ -9,8 +9,9 @@ namespace orvantis {
 // Longest relative path, in UTF-16 units. The launcher's canonical path must stay under 520
 // units with ".part" appended, so this leaves about 310 for the folder the game is installed in.
 constexpr size_t kMaxPathUnits = 200;
-// Longest single name, in UTF-16 units, that Windows file systems store.
-constexpr size_t kMaxNameUnits = 255;
+// Longest single name, in UTF-16 units. Windows file systems store 255, but the launcher
+// writes every file first as name + ".part", which must fit too.
+constexpr size_t kMaxNameUnits = 250;
 
 // Why the relative path (UTF-8, '/' separators) cannot be published; empty when it can.
 std::string PathProblem(const std::string& path);
