@@ -127,7 +127,10 @@ bool WriteObject(const std::string& filesDir, const std::string& name, const std
         }
     }
     if (ok && whole.Hex() != name) {
-        error = name + ": the object's bytes do not match its name; build again";
+        // A single part was checked by this digest alone: its source changed since it was hashed.
+        error = parts.size() == 1 && parts[0].sha256 == name
+                    ? Printable(parts[0].path) + ": changed while the release was being built; build again"
+                    : name + ": the object's bytes do not match its name; build again";
         ok = false;
     }
     if (!Finish(fd, ok, false, temporary, target)) {
