@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "publisher/digest.h"
 #include "publisher/path_rules.h"
@@ -42,9 +43,10 @@ int OpenTemporary(const std::string& target, std::string& temporary) {
     return fd;
 }
 
-// Flushes and renames, or removes the temporary file; true when target now holds the data.
-bool Finish(int fd, bool ok, const std::string& temporary, const std::string& target) {
-    ok = ok && fsync(fd) == 0;
+// Renames, or removes the temporary file; true when target now holds the data. Objects are not
+// flushed one by one (see SyncStore); the manifest and its signature are (flush).
+bool Finish(int fd, bool ok, bool flush, const std::string& temporary, const std::string& target) {
+    if (flush) ok = ok && fsync(fd) == 0;
     if (close(fd) != 0) ok = false;
     if (ok && rename(temporary.c_str(), target.c_str()) == 0) return true;
     unlink(temporary.c_str());
@@ -56,19 +58,24 @@ bool Finish(int fd, bool ok, const std::string& temporary, const std::string& ta
 bool ObjectIntact(const std::string& file, uint64_t size, const std::string& sha256, ProgressBar& bar) {
     struct stat st;
     if (stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) != size) return false;
-    FILE* f = fopen(file.c_str(), "rb");
-    if (!f) return false;
+    int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
     Digest d;
-    std::vector<char> buffer(kChunk);
+    // Most objects are small: a buffer of their size, not zero-filled, spares the page faults.
+    size_t capacity = size_t(size < kChunk ? size + 1 : kChunk);
+    std::unique_ptr<char[]> buffer(new char[capacity]);
     uint64_t total = 0;
-    size_t n;
-    while ((n = fread(buffer.data(), 1, buffer.size(), f)) > 0) {
-        d.Add(buffer.data(), n);
-        total += n;
-        ProgressAdd(bar, n);
+    bool ok = true;
+    for (;;) {
+        ssize_t n = read(fd, buffer.get(), capacity);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        d.Add(buffer.get(), size_t(n));
+        total += uint64_t(n);
+        ProgressAdd(bar, uint64_t(n));
     }
-    bool ok = !ferror(f);
-    fclose(f);
+    close(fd);
     return ok && total == size && d.Hex() == sha256;
 }
 
@@ -90,11 +97,13 @@ bool WriteObject(const std::string& filesDir, const std::string& name, const std
             ok = false;
             break;
         }
+        // An object of one part is checked by the whole's digest alone.
+        const bool single = parts.size() == 1 && part.sha256 == name;
         Digest own;
         uint64_t total = 0;
         size_t n;
         while (ok && (n = fread(buffer.data(), 1, buffer.size(), f)) > 0) {
-            own.Add(buffer.data(), n);
+            if (!single) own.Add(buffer.data(), n);
             whole.Add(buffer.data(), n);
             total += n;
             ProgressAdd(bar, n);
@@ -111,27 +120,49 @@ bool WriteObject(const std::string& filesDir, const std::string& name, const std
             ok = false;
             break;
         }
-        if (total != part.size || own.Hex() != part.sha256) {
+        if (total != part.size || (!single && own.Hex() != part.sha256)) {
             error = Printable(part.path) + ": changed while the release was being built; build again";
             ok = false;
             break;
         }
     }
     if (ok && whole.Hex() != name) {
-        error = name + ": the object's bytes do not match its name; build again";
+        // A single part was checked by this digest alone: its source changed since it was hashed.
+        error = parts.size() == 1 && parts[0].sha256 == name
+                    ? Printable(parts[0].path) + ": changed while the release was being built; build again"
+                    : name + ": the object's bytes do not match its name; build again";
         ok = false;
     }
-    if (!Finish(fd, ok, temporary, target)) {
+    if (!Finish(fd, ok, false, temporary, target)) {
         if (ok) error = target + ": cannot be written (" + strerror(errno) + ")";
         return false;
     }
     return true;
 }
 
+bool WriteObjectBytes(const std::string& filesDir, const std::string& name, const char* data, size_t n,
+                      std::string& error) {
+    std::string target = filesDir + "/" + name, temporary;
+    int fd = OpenTemporary(target, temporary);
+    if (fd < 0 || !Finish(fd, WriteAll(fd, data, n), false, temporary, target)) {
+        error = target + ": cannot be written (" + strerror(errno) + ")";
+        return false;
+    }
+    return true;
+}
+
+bool SyncStore(const std::string& filesDir, std::string& error) {
+    int fd = open(filesDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    bool ok = fd >= 0 && syncfs(fd) == 0;
+    if (!ok) error = filesDir + ": cannot be flushed to disk (" + strerror(errno) + ")";
+    if (fd >= 0) close(fd);
+    return ok;
+}
+
 bool WriteFileAtomically(const std::string& path, const std::string& data, std::string& error) {
     std::string temporary;
     int fd = OpenTemporary(path, temporary);
-    if (fd < 0 || !Finish(fd, WriteAll(fd, data.data(), data.size()), temporary, path)) {
+    if (fd < 0 || !Finish(fd, WriteAll(fd, data.data(), data.size()), true, temporary, path)) {
         error = path + ": cannot be written (" + strerror(errno) + ")";
         return false;
     }

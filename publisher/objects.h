@@ -26,6 +26,15 @@ bool ObjectIntact(const std::string& file, uint64_t size, const std::string& sha
 bool WriteObject(const std::string& filesDir, const std::string& name, const std::vector<Part>& parts,
                  ProgressBar& bar, std::string& error);
 
+// Writes n bytes already checked to hash to name as filesDir/name, through a temporary name and
+// a rename.
+bool WriteObjectBytes(const std::string& filesDir, const std::string& name, const char* data, size_t n,
+                      std::string& error);
+
+// Objects are renamed into place without a flush each: one flush of the whole store's file system
+// before the manifest is written stands for all of them (see BuildRelease).
+bool SyncStore(const std::string& filesDir, std::string& error);
+
 // Replaces path with data (mode 0644) through a temporary file and a rename.
 bool WriteFileAtomically(const std::string& path, const std::string& data, std::string& error);
 
