@@ -1,20 +1,70 @@
 #include "manifest/cache_line.h"
 
+#include <cstdint>
 #include <cstdio>
 
 namespace orvantis {
+namespace {
 
-// Each tab of the format matches any run of whitespace, so a path may hold blanks
-// and tabs, though not at its start; a stray '\r' before the line feed is dropped.
+constexpr size_t kMaxDigest = 79;
+constexpr size_t kMaxPath = 1599;
+
+// The C locale's whitespace: blank, tab, line feed, vertical tab, form feed, carriage return.
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+const char* SkipSpace(const char* p) {
+    while (IsSpace(*p)) ++p;
+    return p;
+}
+
+// A decimal number the way the C library's "%llu" reads it: leading whitespace, an optional
+// sign ('-' negates modulo 2^64), at least one digit; a value too large for 64 bits becomes
+// the largest one, whatever its sign.
+bool ReadNumber(const char*& p, uint64_t& out) {
+    p = SkipSpace(p);
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    if (*p < '0' || *p > '9') return false;
+    uint64_t value = 0;
+    bool overflow = false;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        unsigned digit = static_cast<unsigned>(*p - '0');
+        if (value > (UINT64_MAX - digit) / 10)
+            overflow = true;
+        else
+            value = value * 10 + digit;
+    }
+    out = overflow ? UINT64_MAX : negative ? 0 - value : value;
+    return true;
+}
+
+}  // namespace
+
+// Reads what sscanf(line, "%llu\t%llu\t%79s\t%1599[^\r\n]") read when the cache was
+// written with it, byte for byte, without the C library's scanf, which costs microseconds
+// a line. Each tab matches any run of whitespace (or none), so a path may hold blanks and
+// tabs, though not at its start; a stray '\r' before the line feed is dropped. A digest
+// longer than 79 bytes is cut there and the rest of it runs into the path.
 bool ParseCacheLine(const char* line, std::string& path, Cached& out) {
-    unsigned long long size = 0, writeTime = 0;
-    char sha[80];
-    char name[1600];
-    if (sscanf(line, "%llu\t%llu\t%79s\t%1599[^\r\n]", &size, &writeTime, sha, name) != 4) return false;
-    path = name;
+    const char* p = line;
+    uint64_t size = 0, writeTime = 0;
+    if (!ReadNumber(p, size) || !ReadNumber(p, writeTime)) return false;
+
+    p = SkipSpace(p);
+    const char* digest = p;
+    while (*p != '\0' && !IsSpace(*p) && static_cast<size_t>(p - digest) < kMaxDigest) ++p;
+    if (p == digest) return false;
+    const char* digestEnd = p;
+
+    p = SkipSpace(p);
+    const char* name = p;
+    while (*p != '\0' && *p != '\r' && *p != '\n' && static_cast<size_t>(p - name) < kMaxPath) ++p;
+    if (p == name) return false;
+
+    path.assign(name, p);
     out.size = size;
     out.writeTime = writeTime;
-    out.sha256 = sha;
+    out.sha256.assign(digest, digestEnd);
     return true;
 }
 

@@ -31,5 +31,6 @@ fuzz() {
 status=0
 fuzz json "$reader_seconds" || status=1
 fuzz cache_line 4 || status=1
+fuzz cache_line_diff 4 || status=1
 fuzz signature_decode 3 || status=1
 exit $status

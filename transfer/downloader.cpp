@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <memory>
+#include <set>
 #include <share.h>
+#include <string>
 
 #include "launcher/globals.h"
 #include "launcher/progress.h"
@@ -23,9 +25,21 @@ struct FileCloser {
     void operator()(FILE* f) const { fclose(f); }
 };
 
-// Copies one entry out of the open pack into its ".part", checks it and moves it into place.
-bool CutOne(FILE* pack, const Entry& entry, const std::wstring& target, char* buffer) {
+// Creates the folders of target unless this pack item made them already: under Wine each
+// CreateDirectoryW is a round trip to the server, one per level for every small file.
+// Should someone remove such a folder meanwhile, the ".part" cannot be opened and the
+// pack fails with its own message, as for any other place it cannot be written to.
+void CreateFoldersOnce(const std::wstring& target, std::set<std::wstring>& made) {
+    size_t slash = target.rfind(L'\\');
+    if (slash == std::wstring::npos || slash <= gFolder.size()) return CreateFolders(target);
+    if (!made.insert(target.substr(0, slash)).second) return;
     CreateFolders(target);
+}
+
+// Copies one entry out of the open pack into its ".part", checks it and moves it into place.
+bool CutOne(FILE* pack, const Entry& entry, const std::wstring& target, char* buffer,
+            std::set<std::wstring>& made) {
+    CreateFoldersOnce(target, made);
     const std::wstring part = target + L".part";
     // Denying all sharing matters: two entries with one path in two packs would otherwise
     // write into the same ".part" at once while each hashes only its own bytes, and a
@@ -61,11 +75,12 @@ bool CutPack(Job& job, const std::vector<uint64_t>& item, const std::wstring& pa
     {
         std::unique_ptr<FILE, FileCloser> pack(_wfopen(packPath.c_str(), L"rb"));
         auto buffer = std::make_unique<char[]>(kCopyBuffer);
+        std::set<std::wstring> made;  // folders created for this item's files
         if (pack) {
             good = true;
             for (uint64_t m : item) {
                 const auto& [entry, target] = job.files[m];
-                if (!CutOne(pack.get(), entry, target, buffer.get())) {
+                if (!CutOne(pack.get(), entry, target, buffer.get(), made)) {
                     good = false;
                     break;
                 }

@@ -3,12 +3,26 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace orvantis {
 namespace {
 
 const std::string kSha = "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824";
+
+// How the cache was read before the parser was written by hand. Built for Windows this is
+// the launcher's own C library (MinGW's scanf, run under Wine); built natively it is glibc's.
+bool ScanfParse(const char* line, std::string& path, Cached& out) {
+    unsigned long long size = 0, writeTime = 0;
+    char sha[80];
+    char name[1600];
+    if (sscanf(line, "%llu\t%llu\t%79s\t%1599[^\r\n]", &size, &writeTime, sha, name) != 4) return false;
+    path = name;
+    out = Cached{size, writeTime, sha};
+    return true;
+}
 
 TEST(FormatCacheLine, WritesTabSeparatedFieldsAndOneLineFeed) {
     Cached record{5, 133497000000000000ull, kSha};
@@ -91,6 +105,100 @@ TEST(ParseCacheLine, SkipsLinesWithoutFourFields) {
         std::string path = "untouched";
         Cached got;
         EXPECT_FALSE(ParseCacheLine(row.line, path, got));
+    }
+}
+
+// Every line a cache written by an older launcher (or damaged on disk) could hold is read
+// exactly as scanf read it: same verdict, same fields.
+TEST(ParseCacheLine, ReadsEveryLineAsScanfDid) {
+    const std::string f79(79, 'f'), f80(80, 'f'), p1599(1599, 'p');
+    const std::string rows[] = {
+        "5\t7\tabc\tData/a.txt\n",
+        " \t 5 \t\t 7abc Data/a.txt",
+        "5\n7\nabc\nData/a.txt\n",
+        "5\v7\fabc\r\tpath\rrest\n",
+        "+5\t+7\tabc\tp\n",
+        "-1\t-5\tabc\tp\n",
+        "-0\t+0\ta\tp\n",
+        "0005\t007\ta\tp\n",
+        "18446744073709551615\t18446744073709551614\ta\tp\n",
+        "18446744073709551616\t1\ta\tp\n",
+        "1\t99999999999999999999999999999\ta\tp\n",
+        "-18446744073709551615\t1\ta\tp\n",
+        "-18446744073709551616\t1\ta\tp\n",
+        "5-3 a p\n",
+        "5+3 a p\n",
+        "- 5\t7\ta\tp\n",
+        "+-5\t7\ta\tp\n",
+        "5\t-\ta\tp\n",
+        "1e5\t7\ta\tp\n",
+        "0x10\t7\ta\tp\n",
+        "5x\t7\ta\tp\n",
+        "5\t7\tabc\n",
+        "5\t7\tabc \r\n",
+        "5\t7\tabc\t \t\r\n",
+        "5\t7\t\r\n",
+        "5\t7",
+        "5",
+        "",
+        " \t\r\n",
+        "5\t7\tabc\t\rpath\n",
+        "5\t7\tabc\t\x01path\n",
+        "5\t7\t\x7f\t\x80\n",
+        "5\xa0" "7\tabc\tp\n",
+        "5\t7\ta\xa0" "b\tp\n",
+        "5\t7\tabc\xa0path\n",
+        "5\t7\tabc\t\xa0\x85path \t\n",
+        "5\t7\t" + f79 + "\tpath\n",
+        "5\t7\t" + f79 + "\r\n",
+        "5\t7\t" + f80 + "\n",
+        "5\t7\t" + f80 + "\tpath\n",
+        "5\t7\t" + f79 + " " + "\n",
+        "5\t7\t" + std::string(200, 'f') + "\n",
+        "5\t7\tabc\t" + p1599 + "\n",
+        "5\t7\tabc\t" + p1599 + "q\n",
+        "5\t7\tabc\t" + std::string(1700, ' ') + "x\n",
+    };
+    for (const std::string& line : rows) {
+        SCOPED_TRACE(line.substr(0, 100));
+        std::string path = "unset", scanfPath = "unset";
+        Cached got, scanfGot;
+        bool parsed = ParseCacheLine(line.c_str(), path, got);
+        ASSERT_EQ(parsed, ScanfParse(line.c_str(), scanfPath, scanfGot));
+        if (!parsed) continue;
+        EXPECT_EQ(path, scanfPath);
+        EXPECT_EQ(got.size, scanfGot.size);
+        EXPECT_EQ(got.writeTime, scanfGot.writeTime);
+        EXPECT_EQ(got.sha256, scanfGot.sha256);
+    }
+}
+
+// The numbers as the C library's strtoull reads them, written out so that the rule stays
+// pinned down even where both sides of the comparison above would move together.
+TEST(ParseCacheLine, ReadsNumbersWithSignAndOverflowLikeStrtoull) {
+    const struct {
+        const char* field;
+        uint64_t value;
+    } rows[] = {
+        {"0", 0},
+        {"+12", 12},
+        {"-1", UINT64_MAX},
+        {"-5", UINT64_MAX - 4},
+        {"18446744073709551615", UINT64_MAX},
+        {"18446744073709551616", UINT64_MAX},
+        {"-18446744073709551615", 1},
+        {"-18446744073709551616", UINT64_MAX},
+        {"000000000000000000000000000042", 42},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.field);
+        std::string line = std::string("1\t") + row.field + "\tabc\tp\n";
+        std::string path;
+        Cached got;
+        ASSERT_TRUE(ParseCacheLine(line.c_str(), path, got));
+        EXPECT_EQ(got.writeTime, row.value);
+        ASSERT_TRUE(ScanfParse(line.c_str(), path, got));
+        EXPECT_EQ(got.writeTime, row.value);
     }
 }
 
