@@ -78,3 +78,14 @@ orvantis_stop_display() {
         ORVANTIS_XVFB_PID=""
     fi
 }
+
+# Stops the given processes (ours, by PID) and reaps them; PIDs already gone are skipped.
+orvantis_stop_pids() {
+    local pid
+    for pid in "$@"; do
+        if kill -0 "$pid" 2>/dev/null; then
+            kill "$pid" 2>/dev/null || true
+            wait "$pid" 2>/dev/null || true
+        fi
+    done
+}

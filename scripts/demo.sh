@@ -23,13 +23,7 @@ serve_pid=""
 launcher_pid=""
 shot_objects=""
 cleanup() {
-    local pid
-    for pid in $launcher_pid $serve_pid; do
-        if kill -0 "$pid" 2>/dev/null; then
-            kill "$pid" 2>/dev/null || true
-            wait "$pid" 2>/dev/null || true
-        fi
-    done
+    orvantis_stop_pids $launcher_pid $serve_pid
     orvantis_stop_wine
     orvantis_stop_display
 }

@@ -13,6 +13,7 @@ set -euo pipefail
 publish=$1
 windows=$2
 source_dir=$3
+source "$source_dir/scripts/common.sh"
 
 fail() {
     echo "FAIL: $*" >&2
@@ -33,13 +34,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/orvantis-release-test.XXXXXX")
 serve_pid=""
 launcher_pid=""
 cleanup() {
-    local pid
-    for pid in $launcher_pid $serve_pid; do
-        if kill -0 "$pid" 2>/dev/null; then
-            kill "$pid" 2>/dev/null || true
-            wait "$pid" 2>/dev/null || true
-        fi
-    done
+    orvantis_stop_pids $launcher_pid $serve_pid
     rm -rf "$work"
 }
 trap cleanup EXIT
