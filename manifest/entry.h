@@ -13,6 +13,8 @@ struct Entry {
     std::string pack;    // empty, or the SHA-256 of the pack object that holds the bytes
     uint64_t offset = 0;
     uint64_t packSize = 0;
+
+    bool operator==(const Entry&) const = default;
 };
 
 }  // namespace orvantis

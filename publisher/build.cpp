@@ -192,15 +192,6 @@ bool PublishObjects(const Walk& walk, const std::vector<std::vector<size_t>>& pa
     return true;
 }
 
-bool SameEntries(const std::vector<Entry>& a, const std::vector<Entry>& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (a[i].path != b[i].path || a[i].size != b[i].size || a[i].sha256 != b[i].sha256 ||
-            a[i].pack != b[i].pack || a[i].offset != b[i].offset || a[i].packSize != b[i].packSize)
-            return false;
-    return true;
-}
-
 }  // namespace
 
 BuildReport BuildRelease(const BuildOptions& o) {
@@ -268,7 +259,7 @@ BuildReport BuildRelease(const BuildOptions& o) {
     std::string body = ManifestText(entries);
     std::vector<Entry> read;
     for (const std::string& problem : CheckManifest(body, read)) r.problems.push_back(problem);
-    if (r.problems.empty() && !SameEntries(read, entries))
+    if (r.problems.empty() && read != entries)
         r.problems.push_back("manifest: the launcher's reader would read other entries than were written");
     if (!r.problems.empty()) return r;
 

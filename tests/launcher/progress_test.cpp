@@ -8,6 +8,7 @@
 
 #include "launcher/constants.h"
 #include "launcher/globals.h"
+#include "tests/support/status_window.h"
 #include "update/job.h"
 
 namespace orvantis {
@@ -87,27 +88,7 @@ TEST(ProgressDue, PacingTable) {
     }
 }
 
-// Collects what Status posts to gWindow, as the main window would receive it.
-struct StatusWindow {
-    HWND previous = gWindow;
-    HWND hwnd = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    StatusWindow() { gWindow = hwnd; }
-    ~StatusWindow() {
-        Drain();
-        gWindow = previous;
-        DestroyWindow(hwnd);
-    }
-    std::vector<std::pair<std::wstring, int32_t>> Drain() {
-        std::vector<std::pair<std::wstring, int32_t>> out;
-        MSG msg;
-        while (PeekMessageW(&msg, hwnd, kMsgStatus, kMsgStatus, PM_REMOVE)) {
-            auto* text = reinterpret_cast<std::wstring*>(msg.lParam);
-            out.push_back({*text, static_cast<int32_t>(msg.wParam)});
-            delete text;
-        }
-        return out;
-    }
-};
+using test::StatusWindow;
 
 TEST(Progress, RefreshesAtMostEvery250ms) {
     StatusWindow window;

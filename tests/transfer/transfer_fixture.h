@@ -14,32 +14,11 @@
 #include "transfer/http.h"
 #include "tests/support/origin.h"
 #include "tests/support/signing.h"
+#include "tests/support/status_window.h"
 #include "tests/support/temp_folder.h"
 #include "update/job.h"
 
 namespace orvantis::test {
-
-// Receives what Status posts, so the lines are freed and can be inspected.
-struct StatusWindow {
-    HWND previous = gWindow;
-    HWND hwnd = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    StatusWindow() { gWindow = hwnd; }
-    ~StatusWindow() {
-        Drain();
-        gWindow = previous;
-        DestroyWindow(hwnd);
-    }
-    std::vector<std::wstring> Drain() {
-        std::vector<std::wstring> out;
-        MSG msg;
-        while (PeekMessageW(&msg, hwnd, kMsgStatus, kMsgStatus, PM_REMOVE)) {
-            auto* text = reinterpret_cast<std::wstring*>(msg.lParam);
-            out.push_back(*text);
-            delete text;
-        }
-        return out;
-    }
-};
 
 inline std::string ObjectPath(const std::string& sha256) { return "/update/files/" + sha256; }
 
