@@ -1,38 +1,71 @@
 #include "manifest/cache.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "launcher/constants.h"
 #include "launcher/globals.h"
 #include "manifest/cache_line.h"
 
 namespace orvantis {
+namespace {
 
-// A line longer than the buffer arrives in pieces and each piece is parsed on its
-// own; a piece that does not look like a record is skipped, like a damaged line.
+constexpr size_t kBlock = 65536;
+
+}  // namespace
+
+// Read in large blocks and cut into the pieces a line-by-line read into a 2048-byte buffer
+// gave: a longer line arrives in pieces, each parsed on its own, and a piece that does not
+// look like a record is skipped like a damaged line. The file is written in path order, so
+// each record goes in at the end of the map without a search.
 Cache LoadCache() {
     Cache cache;
     FILE* f = _wfopen((gFolder + kCacheName).c_str(), L"rb");
     if (!f) return cache;
-    char line[2048];
-    while (fgets(line, sizeof line, f)) {
-        std::string path;
-        Cached record;
-        if (ParseCacheLine(line, path, record)) cache[path] = std::move(record);
+    std::string block(kBlock, '\0');
+    char line[kCacheLinePiece + 1];
+    size_t have = 0;
+    bool atEnd = false;
+    while (!atEnd || have > 0) {
+        if (!atEnd) {
+            size_t got = fread(&block[have], 1, kBlock - have, f);
+            have += got;
+            atEnd = got == 0;
+        }
+        size_t start = 0;
+        while (size_t length = NextCachePiece(block.data() + start, have - start, atEnd)) {
+            memcpy(line, block.data() + start, length);
+            line[length] = '\0';
+            start += length;
+            std::string path;
+            Cached record;
+            if (ParseCacheLine(line, path, record))
+                cache.insert_or_assign(cache.end(), std::move(path), std::move(record));
+        }
+        // What is left is shorter than one piece, so the block never fills up with it.
+        memmove(&block[0], block.data() + start, have - start);
+        have -= start;
     }
     fclose(f);
     return cache;
 }
 
-// Rewritten in place: a write cut short only costs the next run some hashing,
-// since a damaged last line no longer parses and is skipped.
+// Rewritten in place: a write cut short only costs the next run some hashing, since a
+// damaged last line no longer parses and is skipped. Lines are gathered into blocks so
+// that a large cache takes a few writes, not one per line.
 void SaveCache(const Cache& cache) {
     FILE* f = _wfopen((gFolder + kCacheName).c_str(), L"wb");
     if (!f) return;
+    std::string block;
+    block.reserve(kBlock + 2 * kCacheLinePiece);
     for (const auto& [path, record] : cache) {
-        std::string line = FormatCacheLine(path, record);
-        fwrite(line.data(), 1, line.size(), f);
+        AppendCacheLine(block, path, record);
+        if (block.size() >= kBlock) {
+            fwrite(block.data(), 1, block.size(), f);
+            block.clear();
+        }
     }
+    fwrite(block.data(), 1, block.size(), f);
     fclose(f);
 }
 

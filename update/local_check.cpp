@@ -117,17 +117,17 @@ bool CheckLocalFiles(const std::vector<Entry>& entries, bool ultraPresent, Cache
             continue;
         }
 
-        std::string digest;
+        // A record that vouches for the file is already what the check would write back.
         auto found = cache.find(entry.path);
-        if (found != cache.end() && found->second.size == length && found->second.writeTime == written) {
-            digest = found->second.sha256;
-        } else {
+        if (found == cache.end() || found->second.size != length || found->second.writeTime != written) {
             if (!buffer) buffer.reset(new uint8_t[kReadChunk]);
-            digest = HashWith(local, buffer.get());
+            Cached fresh{length, written, HashWith(local, buffer.get())};
+            if (found == cache.end())
+                found = cache.emplace(entry.path, std::move(fresh)).first;
+            else
+                found->second = std::move(fresh);
         }
-        cache[entry.path] = Cached{length, written, digest};
-
-        if (digest != entry.sha256) needed.emplace_back(entry, local);
+        if (found->second.sha256 != entry.sha256) needed.emplace_back(entry, local);
     }
     return true;
 }

@@ -32,6 +32,65 @@ TEST(FormatCacheLine, WritesTabSeparatedFieldsAndOneLineFeed) {
               "18446744073709551615\t18446744073709551615\t" + kSha + "\tm\n");
 }
 
+// How lines were written before the formatter was written by hand.
+std::string SnprintfLine(const std::string& path, const Cached& record) {
+    char line[4096];
+    snprintf(line, sizeof line, "%llu\t%llu\t%s\t%s\n", static_cast<unsigned long long>(record.size),
+             static_cast<unsigned long long>(record.writeTime), record.sha256.c_str(), path.c_str());
+    return line;
+}
+
+TEST(FormatCacheLine, WritesWhatTheCLibraryFormatWrote) {
+    const struct {
+        const char* name;
+        std::string path;
+        Cached record;
+    } rows[] = {
+        {"zeros", "a", {0, 0, kSha}},
+        {"powers of ten", "Data/b", {1000000000000000000ull, 10, kSha}},
+        {"one below", "c", {999999999999999999ull, 9, kSha}},
+        {"largest", "d", {UINT64_MAX, UINT64_MAX - 1, kSha}},
+        {"empty digest", "e", {1, 2, ""}},
+        {"zero byte in the path ends it", std::string("f\0g", 3), {3, 4, kSha}},
+        {"zero byte in the digest ends it", "h", {5, 6, std::string("ab\0cd", 5)}},
+        {"long path", std::string(1500, 'p'), {7, 8, kSha}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(FormatCacheLine(row.path, row.record), SnprintfLine(row.path, row.record));
+    }
+    std::string both;
+    AppendCacheLine(both, "x", Cached{1, 2, kSha});
+    AppendCacheLine(both, "y", Cached{3, 4, kSha});
+    EXPECT_EQ(both, SnprintfLine("x", Cached{1, 2, kSha}) + SnprintfLine("y", Cached{3, 4, kSha}));
+}
+
+// The loader cuts its blocks where fgets into a 2048-byte buffer stopped.
+TEST(NextCachePiece, CutsWhereALineByLineReadStopped) {
+    const std::string full(kCacheLinePiece, 'x');
+    const struct {
+        const char* name;
+        std::string data;
+        bool atEnd;
+        size_t want;
+    } rows[] = {
+        {"nothing", "", true, 0},
+        {"nothing yet", "", false, 0},
+        {"through the line feed", "ab\ncd\n", false, 3},
+        {"empty line", "\nab", false, 1},
+        {"a part line waits for more", "abc", false, 0},
+        {"a part line at the end", "abc", true, 3},
+        {"a full buffer without a line feed", full + "y\n", false, kCacheLinePiece},
+        {"line feed as the last byte that fits", full.substr(1) + "\n", false, kCacheLinePiece},
+        {"line feed one past what fits", full + "\n", false, kCacheLinePiece},
+        {"zero bytes are plain bytes", std::string("a\0b\nc", 5), false, 4},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(NextCachePiece(row.data.data(), row.data.size(), row.atEnd), row.want);
+    }
+}
+
 TEST(ParseCacheLine, ReadsBackWhatWasWritten) {
     const struct {
         const char* name;

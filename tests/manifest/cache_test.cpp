@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "launcher/constants.h"
 #include "launcher/globals.h"
 #include "launcher/win.h"
+#include "manifest/cache_line.h"
 #include "tests/support/temp_folder.h"
 
 namespace orvantis {
@@ -93,6 +95,47 @@ TEST_F(CacheTest, ReadsALineLongerThan2047BytesInPieces) {
     want["after"] = {3, 3, kA};
     want["end"] = {4, 4, kB};
     ExpectSame(got, want);
+}
+
+// The loader as it was before it read in blocks: one fgets into 2048 bytes per piece.
+Cache LoadByLines(const std::wstring& file) {
+    Cache cache;
+    FILE* f = _wfopen(file.c_str(), L"rb");
+    if (!f) return cache;
+    char line[2048];
+    while (fgets(line, sizeof line, f)) {
+        std::string path;
+        Cached record;
+        if (ParseCacheLine(line, path, record)) cache[path] = std::move(record);
+    }
+    fclose(f);
+    return cache;
+}
+
+TEST_F(CacheTest, ReadsAcrossBlockBoundariesAsALineByLineReadDid) {
+    // Thousands of lines of many lengths, so that lines, long lines, damaged lines and
+    // zero bytes fall across the loader's block boundaries at every offset.
+    std::string bytes;
+    uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 8) & 0xffff; };
+    for (int i = 0; i < 6000; ++i) {
+        std::string path = "Data/" + std::to_string(next() % 500) + "/" + std::string(next() % 90, 'n');
+        std::string line = std::to_string(next()) + "\t" + std::to_string(next()) + "\t" +
+                           (next() % 2 ? kA : kB) + "\t" + path + "\n";
+        switch (next() % 40) {
+            case 0: line = std::string(2000 + next() % 3000, 'L') + "\n"; break;
+            case 1: line[line.size() / 2] = '\0'; break;
+            case 2: line.pop_back(); line += "\r\n"; break;
+            case 3: line = line.substr(0, next() % line.size()); break;
+            default: break;
+        }
+        bytes += line;
+    }
+    bytes += "7\t7\t" + kA + "\tno line feed at the end";
+    test::WriteFileBytes(File(), bytes);
+    Cache want = LoadByLines(File());
+    ASSERT_GT(want.size(), 2000u);
+    ExpectSame(LoadCache(), want);
 }
 
 TEST_F(CacheTest, KeepsTheLinesBeforeAFileCutShort) {
