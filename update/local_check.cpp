@@ -1,5 +1,6 @@
 #include "update/local_check.h"
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 
@@ -91,10 +92,89 @@ std::string HashFile(const std::wstring& path) {
     return HashWith(path, buffer.get());
 }
 
+namespace {
+
+// The files whose content must be read are hashed in batches on two threads, so that one
+// file is read while another is hashed, and a repair runs at hashing speed. Everything the
+// walk decides stays in manifest order: the needed list, the cache records, the progress.
+constexpr size_t kBatchFiles = 64;
+constexpr uint64_t kBatchBytes = 64ull << 20;
+
+// An entry whose verdict waits for its batch: needed already, or waiting for its digest.
+struct Outcome {
+    size_t entry = 0;
+    std::wstring local;
+    bool pending = false;
+    uint64_t length = 0;
+    uint64_t written = 0;
+    std::string digest;
+};
+
+struct Hashing {
+    std::vector<Outcome>* outcomes = nullptr;
+    std::atomic<size_t> next{0};
+    uint8_t* buffer = nullptr;  // the helper thread's
+};
+
+// Claims pending files one at a time until none is left. A file whose hashing fails for
+// want of memory keeps an empty digest and is fetched again, like a file that cannot be read.
+void HashPending(Hashing& run, uint8_t* buffer) {
+    std::vector<Outcome>& outcomes = *run.outcomes;
+    for (size_t k; (k = run.next++) < outcomes.size();) {
+        if (!outcomes[k].pending) continue;
+        try {
+            outcomes[k].digest = HashWith(outcomes[k].local, buffer);
+        } catch (...) {
+            outcomes[k].digest.clear();
+        }
+    }
+}
+
+DWORD WINAPI HashHelper(void* parameter) {
+    Hashing& run = *static_cast<Hashing*>(parameter);
+    HashPending(run, run.buffer);
+    return 0;
+}
+
+struct Batch {
+    std::vector<Outcome> outcomes;
+    size_t pending = 0;
+    uint64_t bytes = 0;
+    std::unique_ptr<uint8_t[]> buffers[2];  // made at the first file that must be read
+};
+
+void FinishBatch(const std::vector<Entry>& entries, Batch& batch, Cache& cache, Needed& needed) {
+    if (batch.pending > 0) {
+        Hashing run;
+        run.outcomes = &batch.outcomes;
+        run.buffer = batch.buffers[1].get();
+        // Without a helper thread the update thread hashes every file itself.
+        HANDLE helper = batch.pending > 1 ? CreateThread(nullptr, 0, HashHelper, &run, 0, nullptr) : nullptr;
+        HashPending(run, batch.buffers[0].get());
+        if (helper) {
+            WaitForSingleObject(helper, INFINITE);
+            CloseHandle(helper);
+        }
+    }
+    for (Outcome& outcome : batch.outcomes) {
+        const Entry& entry = entries[outcome.entry];
+        if (outcome.pending) {
+            Cached& record = cache[entry.path];
+            record = Cached{outcome.length, outcome.written, outcome.digest};
+            if (record.sha256 == entry.sha256) continue;
+        }
+        needed.emplace_back(entry, std::move(outcome.local));
+    }
+    batch.outcomes.clear();
+    batch.pending = 0;
+    batch.bytes = 0;
+}
+
+}  // namespace
+
 bool CheckLocalFiles(const std::vector<Entry>& entries, bool ultraPresent, Cache& cache, Needed& needed) {
     const Self self = FindSelf();
-    // Made at the first file that must be read: a start with a full cache reads none.
-    std::unique_ptr<uint8_t[]> buffer;
+    Batch batch;
     const size_t count = entries.size();
     for (size_t i = 0; i < count; ++i) {
         const Entry& entry = entries[i];
@@ -104,31 +184,39 @@ bool CheckLocalFiles(const std::vector<Entry>& entries, bool ultraPresent, Cache
         if (IsLauncher(entry, local, self)) continue;
         if (i % kScanStep == 0) Status(L"Revisando tus archivos...", static_cast<int32_t>(i * 100 / count));
 
-        WIN32_FILE_ATTRIBUTE_DATA info;
-        if (!GetFileAttributesExW(local.c_str(), GetFileExInfoStandard, &info)) {
-            needed.emplace_back(entry, local);
-            continue;
-        }
+        WIN32_FILE_ATTRIBUTE_DATA info = {};
+        bool present = GetFileAttributesExW(local.c_str(), GetFileExInfoStandard, &info) != 0;
         uint64_t length = (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
         uint64_t written =
             (uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
-        if (length != entry.size) {
-            needed.emplace_back(entry, local);
+        Outcome outcome;
+        if (!present || length != entry.size) {
+            // Needed without a look at its content; its cache record is left as it was.
+        } else if (auto found = cache.find(entry.path);
+                   found != cache.end() && found->second.size == length && found->second.writeTime == written) {
+            // The record vouches for the file and is already what the check would write back.
+            if (found->second.sha256 == entry.sha256) continue;
+        } else {
+            if (!batch.buffers[0]) {
+                batch.buffers[0].reset(new uint8_t[kReadChunk]);
+                batch.buffers[1].reset(new uint8_t[kReadChunk]);
+            }
+            outcome.pending = true;
+            outcome.length = length;
+            outcome.written = written;
+            ++batch.pending;
+            batch.bytes += length;
+        }
+        if (!outcome.pending && batch.outcomes.empty()) {
+            needed.emplace_back(entry, std::move(local));
             continue;
         }
-
-        // A record that vouches for the file is already what the check would write back.
-        auto found = cache.find(entry.path);
-        if (found == cache.end() || found->second.size != length || found->second.writeTime != written) {
-            if (!buffer) buffer.reset(new uint8_t[kReadChunk]);
-            Cached fresh{length, written, HashWith(local, buffer.get())};
-            if (found == cache.end())
-                found = cache.emplace(entry.path, std::move(fresh)).first;
-            else
-                found->second = std::move(fresh);
-        }
-        if (found->second.sha256 != entry.sha256) needed.emplace_back(entry, local);
+        outcome.entry = i;
+        outcome.local = std::move(local);
+        batch.outcomes.push_back(std::move(outcome));
+        if (batch.pending >= kBatchFiles || batch.bytes >= kBatchBytes) FinishBatch(entries, batch, cache, needed);
     }
+    FinishBatch(entries, batch, cache, needed);
     return true;
 }
 

@@ -110,6 +110,72 @@ TEST_F(LocalCheckTest, TrustsTheCacheUntilSizeOrWriteTimeChanges) {
     EXPECT_EQ(cache["Data/a.pak"].writeTime, time + 10000000);
 }
 
+// Hundreds of files to read, spread between files decided without reading, so that the
+// hashing batches end at every kind of entry: the verdicts must come out as one walk in
+// manifest order would give them.
+TEST_F(LocalCheckTest, KeepsManifestOrderAcrossManyFilesToRead) {
+    std::vector<Entry> entries;
+    std::vector<std::string> want;
+    for (int i = 0; i < 400; ++i) {
+        std::string path = "Data/" + std::to_string(i % 7) + "/f" + std::to_string(i) + ".bin";
+        std::string content = "content of " + std::to_string(i) + std::string(i % 13, 'x');
+        switch (i % 6) {
+            case 0:  // missing
+                entries.push_back(FileEntry(path, content));
+                want.push_back(path);
+                break;
+            case 1:  // wrong length
+                Put(path, content + "!");
+                entries.push_back(FileEntry(path, content));
+                want.push_back(path);
+                break;
+            case 2:  // wrong content of the right length, read
+                Put(path, std::string(content.size(), '?'));
+                entries.push_back(FileEntry(path, content));
+                want.push_back(path);
+                break;
+            case 3:  // right content, read
+                entries.push_back(Put(path, content));
+                break;
+            case 4: {  // right content, vouched for by its record
+                entries.push_back(Put(path, content));
+                std::wstring local = Path(Local(path));
+                cache[path] = Cached{content.size(), WriteTime(local), entries.back().sha256};
+                break;
+            }
+            default: {  // a record that vouches for a wrong digest
+                entries.push_back(Put(path, content));
+                std::wstring local = Path(Local(path));
+                cache[path] = Cached{content.size(), WriteTime(local), HexSha256("something else")};
+                want.push_back(path);
+                break;
+            }
+        }
+    }
+    ASSERT_TRUE(Check(entries));
+    ASSERT_EQ(Paths(needed), want);
+    for (const auto& [entry, local] : needed) {
+        SCOPED_TRACE(entry.path);
+        EXPECT_EQ(local, Path(Local(entry.path)));
+    }
+    for (int i = 0; i < 400; ++i) {
+        const Entry& entry = entries[i];
+        SCOPED_TRACE(entry.path);
+        auto record = cache.find(entry.path);
+        if (i % 6 < 2) {
+            EXPECT_EQ(record, cache.end());
+            continue;
+        }
+        ASSERT_NE(record, cache.end());
+        EXPECT_EQ(record->second.size, entry.size);
+        EXPECT_EQ(record->second.writeTime, WriteTime(Path(Local(entry.path))));
+        std::string digest = i % 6 == 2   ? HexSha256(std::string(entry.size, '?'))
+                             : i % 6 == 5 ? HexSha256("something else")
+                                          : entry.sha256;
+        EXPECT_EQ(record->second.sha256, digest);
+    }
+}
+
 TEST_F(LocalCheckTest, ShowsTheScanEveryTwoHundredEntries) {
     struct Row {
         const char* name;
