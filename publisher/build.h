@@ -12,6 +12,7 @@ struct BuildOptions {
     std::string origin;
     std::string keyPath;
     bool progress = false;  // draw a progress bar on stderr
+    size_t inFlight = size_t(32) << 20;  // bytes of file contents held between reading and writing
 };
 
 struct BuildReport {

@@ -26,8 +26,11 @@ bool ObjectIntact(const std::string& file, uint64_t size, const std::string& sha
 bool WriteObject(const std::string& filesDir, const std::string& name, const std::vector<Part>& parts,
                  ProgressBar& bar, std::string& error);
 
+// Memory at this alignment lets WriteObjectBytes write past the page cache.
+constexpr size_t kDirectAlign = 4096;
+
 // Writes n bytes already checked to hash to name as filesDir/name, through a temporary name and
-// a rename.
+// a rename. data aligned to kDirectAlign is written faster.
 bool WriteObjectBytes(const std::string& filesDir, const std::string& name, const char* data, size_t n,
                       std::string& error);
 
