@@ -182,10 +182,6 @@ def main():
         r = shasum / publish
         t.row("5 publish", "orvantis-publish build, %.0f MiB" % (tree_bytes / MIB), fmt_s(publish),
               "sha256sum " + fmt_s(shasum), "%.2fx" % r, ">= 1.0x", r >= 1.0)
-        nosync = t.med("publish_nosync_s")
-        if nosync:
-            t.row("5 publish", "the same without fsync (eatmydata)", fmt_s(nosync), "sha256sum " + fmt_s(shasum),
-                  "%.2fx" % (shasum / nosync), "(diagnosis)", None)
     t.print()
 
 
