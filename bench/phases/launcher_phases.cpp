@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "launcher/constants.h"
 #include "launcher/globals.h"
 #include "launcher/win.h"
+#include "launcher/status.h"
 #include "manifest/cache.h"
 #include "manifest/json.h"
 #include "manifest/signature.h"
@@ -36,6 +38,38 @@ bool ReadAll(const wchar_t* path, std::string& out) {
     return true;
 }
 
+// The launcher's window runs on its own thread and takes every status line as it comes; the
+// check posts one every 200 entries. Without a reader the lines would pile up in this thread's
+// queue, and each post would cost more the longer the queue grew.
+LRESULT CALLBACK TakeStatus(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kMsgStatus) {
+        delete reinterpret_cast<std::wstring*>(lParam);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+DWORD WINAPI StatusReader(void* ready) {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = TakeStatus;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"OrvantisPhasesStatus";
+    RegisterClassW(&windowClass);
+    gWindow = CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              windowClass.hInstance, nullptr);
+    SetEvent(static_cast<HANDLE>(ready));
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    return 0;
+}
+
+void StartStatusReader() {
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, StatusReader, ready, 0, nullptr);
+    if (thread) WaitForSingleObject(ready, INFINITE);
+    CloseHandle(ready);
+}
+
 void Phase(const char* name, int runs, const std::function<void()>& body) {
     std::vector<double> ms;
     for (int i = 0; i < runs; ++i) {
@@ -55,6 +89,7 @@ int Run(int argc, wchar_t** argv) {
     gFolder = argv[1];
     if (gFolder.back() != L'\\') gFolder += L'\\';
     int runs = argc > 4 ? std::max(1, _wtoi(argv[4])) : 3;
+    StartStatusReader();
     std::string body, signatureText;
     if (!ReadAll(argv[2], body) || !ReadAll(argv[3], signatureText)) {
         fwprintf(stderr, L"cannot read the manifest or its signature\n");
@@ -101,6 +136,9 @@ int Run(int argc, wchar_t** argv) {
         size_t hits = 0;
         for (const Entry& e : entries) hits += cache.count(e.path);
         if (hits > entries.size()) printf("?\n");
+    });
+    Phase("status_x100", runs, [&] {
+        for (int k = 0; k < 100; ++k) Status(L"Revisando tus archivos...", k);
     });
     Needed needed;
     Phase("check_local_files", runs, [&] {
