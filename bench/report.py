@@ -146,6 +146,11 @@ def main():
                 r = (floor - empty) / (launcher - empty)
                 t.row(name, "launcher first install", fmt_rate(nbytes, launcher - empty),
                       "floor " + fmt_rate(nbytes, floor - empty), "%.0f%%" % (r * 100), ">= 90%", r >= 0.9)
+                # The floor opens no window; the launcher pays Wine's window start inside its time.
+                if window:
+                    r2 = (floor - empty) / (launcher - window)
+                    t.row(name, "launcher less Wine's window start", fmt_rate(nbytes, launcher - window),
+                          "floor " + fmt_rate(nbytes, floor - empty), "%.0f%%" % (r2 * 100), "(info)", None)
             elif floor:
                 t.row(name, "launcher, packed release", fmt_rate(nbytes, launcher - empty),
                       "floor (every file alone) " + fmt_rate(nbytes, floor - empty),
