@@ -137,6 +137,16 @@ int Run(int argc, wchar_t** argv) {
         for (const Entry& e : entries) hits += cache.count(e.path);
         if (hits > entries.size()) printf("?\n");
     });
+    Phase("valid_attributes_lookups", runs, [&] {
+        size_t found = 0;
+        for (const Entry& e : entries) {
+            std::wstring local;
+            if (!ValidEntry(e, local)) continue;
+            WIN32_FILE_ATTRIBUTE_DATA info;
+            if (GetFileAttributesExW(local.c_str(), GetFileExInfoStandard, &info)) found += cache.count(e.path);
+        }
+        if (found > entries.size()) printf("?\n");
+    });
     Phase("status_x100", runs, [&] {
         for (int k = 0; k < 100; ++k) Status(L"Revisando tus archivos...", k);
     });

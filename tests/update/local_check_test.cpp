@@ -210,12 +210,12 @@ TEST_F(LocalCheckTest, ShowsTheScanEveryTwoHundredEntries) {
 TEST_F(LocalCheckTest, TakesDataUltraOnlyWhereTheFolderExists) {
     std::vector<Entry> entries = {
         FileEntry("DataUltra/a", "1"), FileEntry("dataultra/b", "2"), FileEntry("DATAULTRA/sub/c", "3"),
-        FileEntry("DataUltraX/d", "4"), FileEntry("Data/DataUltra/e", "5"),
+        FileEntry("DataUltraX/d", "4"), FileEntry("Data/DataUltra/e", "5"), FileEntry("DataUltra", "6"),
     };
     ASSERT_TRUE(Check(entries, false));
-    EXPECT_EQ(Paths(needed), (std::vector<std::string>{"DataUltraX/d", "Data/DataUltra/e"}));
+    EXPECT_EQ(Paths(needed), (std::vector<std::string>{"DataUltraX/d", "Data/DataUltra/e", "DataUltra"}));
     ASSERT_TRUE(Check(entries, true));
-    EXPECT_EQ(needed.size(), 5u);
+    EXPECT_EQ(needed.size(), 6u);
 }
 
 TEST_F(LocalCheckTest, NeverTakesTheLauncherItself) {
