@@ -2,15 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/play_texts.h"
+
 namespace orvantis {
 namespace {
 
-const std::wstring kMissingText =
-    L"Falta Main.exe en la carpeta del juego.\n\nCasi siempre es el antivirus, que lo borra o lo pone en "
-    L"cuarentena justo después de descargarlo. En Windows: Seguridad de Windows > Protección contra virus y "
-    L"amenazas > Historial de protección, busca Main.exe y elige Restaurar o Permitir en el dispositivo. Para "
-    L"que no vuelva a pasar, añade la carpeta del juego en Exclusiones.\n\nLuego vuelve a abrir "
-    L"OrvantisKesh.exe: descargará lo que falte.";
+using test::kMissingGameText;
+
 const std::wstring kBlockedText =
     L"Windows no dejó abrir Main.exe porque lo confunde con un virus.\n\nEn Seguridad de Windows > Protección "
     L"contra virus y amenazas > Historial de protección, elige Permitir en el dispositivo para Main.exe, y añade "
@@ -26,8 +24,8 @@ TEST(PlayFailureText, ChoosesTheMessageByCodeThenByMissingFile) {
         {"virus infected", 225, false, kBlockedText},
         {"virus deleted", 226, false, kBlockedText},
         {"antivirus code wins over a missing file", 226, true, kBlockedText},
-        {"file vanished", ERROR_FILE_NOT_FOUND, true, kMissingText},
-        {"other code, file vanished", ERROR_ACCESS_DENIED, true, kMissingText},
+        {"file vanished", ERROR_FILE_NOT_FOUND, true, kMissingGameText},
+        {"other code, file vanished", ERROR_ACCESS_DENIED, true, kMissingGameText},
         {"access denied", ERROR_ACCESS_DENIED, false, L"No se pudo abrir Main.exe (error 5)."},
         {"bad exe format", ERROR_BAD_EXE_FORMAT, false, L"No se pudo abrir Main.exe (error 193)."},
         {"neighbour of 225", 224, false, L"No se pudo abrir Main.exe (error 224)."},

@@ -7,19 +7,13 @@
 #include "launcher/constants.h"
 #include "launcher/text.h"
 #include "tests/support/launcher_probe.h"
+#include "tests/support/play_texts.h"
 #include "tests/support/temp_folder.h"
 
 #include <commctrl.h>
 
 namespace orvantis::test {
 namespace {
-
-const std::wstring kMissingText =
-    L"Falta Main.exe en la carpeta del juego.\n\nCasi siempre es el antivirus, que lo borra o lo pone en "
-    L"cuarentena justo después de descargarlo. En Windows: Seguridad de Windows > Protección contra virus y "
-    L"amenazas > Historial de protección, busca Main.exe y elige Restaurar o Permitir en el dispositivo. Para "
-    L"que no vuelva a pasar, añade la carpeta del juego en Exclusiones.\n\nLuego vuelve a abrir "
-    L"OrvantisKesh.exe: descargará lo que falte.";
 
 constexpr DWORD kWait = 20000;
 
@@ -205,7 +199,7 @@ TEST_F(LauncherWindow, MissingGameShowsTheErrorAndStaysOpen) {
         ASSERT_NE(box, nullptr) << "no message box";
         HWND text = GetDlgItem(box, 0xFFFF);
         ASSERT_NE(text, nullptr);
-        EXPECT_EQ(TextOf(text), kMissingText);
+        EXPECT_EQ(TextOf(text), kMissingGameText);
         PostMessageW(box, WM_COMMAND, IDOK, 0);
         ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }, kWait));
         EXPECT_EQ(WaitForSingleObject(run.process.h, 500), static_cast<DWORD>(WAIT_TIMEOUT));

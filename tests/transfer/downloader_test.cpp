@@ -58,6 +58,12 @@ struct DownloaderTest : test::TransferTest {
         return local;
     }
     void Need(const Entry& e) { job.files.push_back({e, Local(e.path)}); }
+    // Puts the pack on the files host and plans its entries, which make one work item.
+    void ServeAndPlan(const Pack& pack) {
+        files.Serve(pack.Url(), pack.bytes);
+        for (const Entry& e : pack.entries) Need(e);
+        PlanDownloads(job);
+    }
     std::vector<uint8_t> Installed(std::initializer_list<int> ones) {
         std::vector<uint8_t> out(job.files.size(), 0);
         for (int i : ones) out[i] = 1;
@@ -69,9 +75,7 @@ TEST_F(DownloaderTest, PackFilesAllInstalled) {
     Pack pack;
     for (size_t i = 0; i < 10; ++i) pack.Add(Numbered("Data/Pack/f", i) + ".dat", Content(1000 + i * 7000, uint32_t(i)));
     pack.Seal();
-    files.Serve(pack.Url(), pack.bytes);
-    for (const Entry& e : pack.entries) Need(e);
-    PlanDownloads(job);
+    ServeAndPlan(pack);
     ASSERT_EQ(job.work.size(), 1u);
 
     Downloader(&job);
@@ -88,9 +92,7 @@ TEST_F(DownloaderTest, EmptyFileInsidePack) {
     Pack pack;
     for (size_t i = 0; i < 8; ++i) pack.Add(Numbered("p", i), i == 3 ? "" : Content(500, uint32_t(i)));
     pack.Seal();
-    files.Serve(pack.Url(), pack.bytes);
-    for (const Entry& e : pack.entries) Need(e);
-    PlanDownloads(job);
+    ServeAndPlan(pack);
     ASSERT_EQ(job.work.size(), 1u);
     Downloader(&job);
     EXPECT_EQ(job.failed.load(), 0);
@@ -105,9 +107,7 @@ TEST_F(DownloaderTest, ThirdFileOfPackBad) {
     for (size_t i = 0; i < 9; ++i) pack.Add(Numbered("d/f", i), Content(3000, uint32_t(i)));
     pack.Seal();
     pack.entries[2].sha256 = test::HexSha256("something else");
-    files.Serve(pack.Url(), pack.bytes);
-    for (const Entry& e : pack.entries) Need(e);
-    PlanDownloads(job);
+    ServeAndPlan(pack);
     ASSERT_EQ(job.work.size(), 1u);
 
     Downloader(&job);
@@ -148,9 +148,7 @@ TEST_F(DownloaderTest, CutRefusesPartFileOpenedByAnotherWriter) {
     Pack pack;
     for (size_t i = 0; i < 8; ++i) pack.Add(Numbered("f", i), Content(100, uint32_t(i)));
     pack.Seal();
-    files.Serve(pack.Url(), pack.bytes);
-    for (const Entry& e : pack.entries) Need(e);
-    PlanDownloads(job);
+    ServeAndPlan(pack);
     {
         // The other writer shares everything, as an unshared "wb" open would.
         OwnedHandle other = OpenFile(Local("f4.part").c_str(), GENERIC_WRITE,

@@ -38,6 +38,19 @@ struct DownloadPhaseTest : ::testing::Test {
         gAssumeYes = false;
         gFolder.clear();
     }
+
+    // A fresh game folder holding Main.exe and an empty Data, served by origin; empty when
+    // the folder could not be made.
+    std::wstring Installation(const Origin& origin) {
+        std::wstring folder = MakeTempFolder(L"phase");
+        if (folder.empty()) return folder;
+        gFolder = folder;
+        gSite = Endpoint{L"127.0.0.1", origin.port, false};
+        gFiles = gSite;
+        WriteFileBytes(folder + L"Main.exe", "game");
+        CreateDirectoryW((folder + L"Data").c_str(), nullptr);
+        return folder;
+    }
 };
 
 // Main.exe and Data are there; `fresh` files of the release are missing. The closing text
@@ -56,14 +69,9 @@ TEST_F(DownloadPhaseTest, ClosingTextCountsTheNewFiles) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        std::wstring folder = MakeTempFolder(L"phase");
-        ASSERT_FALSE(folder.empty());
-        gFolder = folder;
         Origin origin;
-        gSite = Endpoint{L"127.0.0.1", origin.port, false};
-        gFiles = gSite;
-        WriteFileBytes(folder + L"Main.exe", "game");
-        CreateDirectoryW((folder + L"Data").c_str(), nullptr);
+        std::wstring folder = Installation(origin);
+        ASSERT_FALSE(folder.empty());
         std::vector<Entry> entries{FileEntry("Main.exe", "game")};
         std::vector<std::string> objects;
         for (auto& [path, content] : row.fresh) {
@@ -101,14 +109,9 @@ TEST_F(DownloadPhaseTest, ClosingTextCountsTheNewFiles) {
 // One file arrives, one cannot be had: the run ends partial with the worker's message
 // first, keeps gReady false, and the cache holds the file that did arrive.
 TEST_F(DownloadPhaseTest, PartialUpdateStartsWithTheFailure) {
-    std::wstring folder = MakeTempFolder(L"phase");
-    ASSERT_FALSE(folder.empty());
-    gFolder = folder;
     Origin origin;
-    gSite = Endpoint{L"127.0.0.1", origin.port, false};
-    gFiles = gSite;
-    WriteFileBytes(folder + L"Main.exe", "game");
-    CreateDirectoryW((folder + L"Data").c_str(), nullptr);
+    std::wstring folder = Installation(origin);
+    ASSERT_FALSE(folder.empty());
     origin.Publish(ManifestText({FileEntry("Main.exe", "game"), FileEntry("Data/ok.bin", "ok"),
                                  FileEntry("Data/gone.bin", "never published")}),
                    {"ok"});
