@@ -10,6 +10,7 @@ set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 SOURCE_DIR="$(cd "$1" && pwd)"
+source "$SOURCE_DIR/scripts/common.sh"
 BUILD_DIR="$(cd "$2" && pwd)"
 WORK="$BUILD_DIR/reliability/drives"
 TESTS="$BUILD_DIR/tests/reliability_tests.exe"
@@ -24,7 +25,7 @@ cleanup() {
     local m
     for m in "${MOUNTED[@]}"; do umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null; done
     [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1
-    if [ -n "${XVFB_STARTED:-}" ]; then orvantis_stop_display; fi
+    orvantis_stop_display
 }
 trap cleanup EXIT
 
@@ -54,11 +55,8 @@ wineserver -p </dev/null >/dev/null 2>&1 &
 wine wineboot </dev/null >/dev/null 2>&1
 ln -sfn "$SMALL" "$WINEPREFIX/dosdevices/r:"
 
-source "$SOURCE_DIR/scripts/common.sh"
-if ! { [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; }; then
-    orvantis_start_display || skip "no X display for the launcher's window"
-    XVFB_STARTED=1
-fi
+# Reuses a working display; orvantis_stop_display stops only a server started here.
+orvantis_start_display || skip "no X display for the launcher's window"
 
 export ORVANTIS_SMALL_DRIVE='R:\'
 export ORVANTIS_READONLY_GAME="$(winpath "$ROGAME")"

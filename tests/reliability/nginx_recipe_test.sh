@@ -10,6 +10,7 @@ set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 SOURCE_DIR="$(cd "$1" && pwd)"
+source "$SOURCE_DIR/scripts/common.sh"
 BUILD_DIR="$(cd "$2" && pwd)"
 WORK="$BUILD_DIR/reliability/nginx-recipe"
 DOC="$SOURCE_DIR/docs/publishing.md"
@@ -53,12 +54,11 @@ stop_recipe() {
         for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     fi
 }
-XVFB_STARTED=""
 WINE_STARTED=""
 cleanup() {
     stop_recipe
     [ -n "$WINE_STARTED" ] && orvantis_stop_wine
-    [ -n "$XVFB_STARTED" ] && orvantis_stop_display
+    orvantis_stop_display
 }
 trap cleanup EXIT
 
@@ -100,11 +100,8 @@ fi
 if [ ! -f "$LAUNCHER" ]; then
     skip "$LAUNCHER is not built"
 fi
-source "$SOURCE_DIR/scripts/common.sh"
-if ! { [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; }; then
-    orvantis_start_display || skip "no X display for the launcher's window"
-    XVFB_STARTED=1
-fi
+# Reuses a working display; orvantis_stop_display stops only a server started here.
+orvantis_start_display || skip "no X display for the launcher's window"
 if [ -z "${WINEPREFIX:-}" ]; then
     orvantis_start_wine
     WINE_STARTED=1
