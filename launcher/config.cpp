@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "launcher/constants.h"
+#include "launcher/files.h"
 #include "launcher/globals.h"
 #include "launcher/text.h"
 
@@ -52,7 +53,7 @@ bool IsHostName(const std::wstring& name) {
 
 void WriteDefaultConfig() {
     std::wstring path = gFolder + kConfigName;
-    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (!Exists(path)) {
         FILE* f = _wfopen(path.c_str(), L"wb");
         if (!f) return;
         fprintf(f, kTemplate, Narrow(ServerName()).c_str());

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "launcher/constants.h"
+#include "launcher/files.h"
 #include "launcher/globals.h"
 
 namespace orvantis {
@@ -27,8 +28,6 @@ constexpr const wchar_t* kStartBlocked =
     L"En Seguridad de Windows > Protección contra virus y amenazas > Historial de protección, elige "
     L"Permitir en el dispositivo para Main.exe, y añade la carpeta del juego en Exclusiones.";
 
-bool Missing(const std::wstring& path) { return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES; }
-
 void ShowError(const std::wstring& text) { MessageBoxW(gWindow, text.c_str(), kCaption, MB_ICONERROR); }
 
 }  // namespace
@@ -43,7 +42,7 @@ std::wstring PlayFailureText(DWORD code, bool mainMissing) {
 
 void Play() {
     std::wstring exe = gFolder + kGameName;
-    if (Missing(exe)) {
+    if (!Exists(exe)) {
         ShowError(kMainMissing);
         return;
     }
@@ -60,7 +59,7 @@ void Play() {
         return;
     }
     DWORD code = GetLastError();
-    ShowError(PlayFailureText(code, Missing(exe)));
+    ShowError(PlayFailureText(code, !Exists(exe)));
 }
 
 }  // namespace orvantis

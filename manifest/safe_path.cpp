@@ -6,20 +6,12 @@
 #include "launcher/globals.h"
 #include "launcher/text.h"
 #include "launcher/win.h"
+#include "manifest/ascii.h"
 
 namespace orvantis {
 namespace {
 
 constexpr DWORD kPathBuffer = 520;
-
-wchar_t AsciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
-
-bool StartsWithFolder(const std::wstring& path, const std::wstring& folder) {
-    if (path.size() < folder.size()) return false;
-    for (size_t i = 0; i < folder.size(); ++i)
-        if (AsciiLower(path[i]) != AsciiLower(folder[i])) return false;
-    return true;
-}
 
 // Plain relative names only. Bytes below 0x20 are refused too: Windows allows
 // none of them in a file name, a zero byte would silently cut the name short at
@@ -73,7 +65,7 @@ bool SafePath(const std::string& path, std::wstring& out) {
     // names, trailing dots and blanks), the result must lie inside the game folder.
     // It must also name something below it: a name that the platform strips to
     // nothing ("...", " ", "Data/ ") would otherwise stand for a folder, not a file.
-    return StartsWithFolder(out, gFolder) && out.size() > gFolder.size() && out.back() != L'\\' &&
+    return StartsWithIgnoringAsciiCase(out, gFolder) && out.size() > gFolder.size() && out.back() != L'\\' &&
            Settled(out, gFolder.size());
 }
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "manifest/ascii.h"
+
 namespace orvantis {
 
 Digest::Digest() : ctx(EVP_MD_CTX_new()) { EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr); }
@@ -52,11 +54,6 @@ bool FileSha256(const std::string& path, std::string& hex, uint64_t& size) {
     return ok;
 }
 
-bool IsObjectName(const std::string& text) {
-    if (text.size() != 64) return false;
-    for (char c : text)
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-    return true;
-}
+bool IsObjectName(const std::string& text) { return text.size() == 64 && IsLowerHex(text); }
 
 }  // namespace orvantis

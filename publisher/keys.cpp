@@ -15,6 +15,7 @@
 #include <openssl/param_build.h>
 #include <openssl/pem.h>
 
+#include "manifest/ascii.h"
 #include "publisher/digest.h"
 
 namespace orvantis {
@@ -31,24 +32,6 @@ bool IsP256(EVP_PKEY* key) {
     if (EVP_PKEY_get_base_id(key) != EVP_PKEY_EC) return false;
     if (!EVP_PKEY_get_group_name(key, group, sizeof group, &n)) return false;
     return strcmp(group, "prime256v1") == 0 || strcmp(group, "P-256") == 0;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-bool DecodeHex(const std::string& text, std::vector<uint8_t>& out) {
-    if (text.size() % 2) return false;
-    out.clear();
-    for (size_t i = 0; i < text.size(); i += 2) {
-        int hi = HexValue(text[i]), lo = HexValue(text[i + 1]);
-        if (hi < 0 || lo < 0) return false;
-        out.push_back(uint8_t(hi << 4 | lo));
-    }
-    return true;
 }
 
 // Writes all of data to a new file, failing rather than replacing anything already there:

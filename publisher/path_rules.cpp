@@ -2,7 +2,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 #include <vector>
+
+#include "manifest/ascii.h"
 
 namespace orvantis {
 namespace {
@@ -69,29 +72,13 @@ uint32_t Upper(uint32_t c) {
     return c;
 }
 
-bool EqualsIgnoringAsciiCase(const std::string& a, const char* b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i]; ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x = char(x - 32);
-        if (y >= 'a' && y <= 'z') y = char(y - 32);
-        if (x != y) return false;
-    }
-    return i == a.size() && !b[i];
-}
-
-bool StartsWithIgnoringAsciiCase(const std::string& a, const char* prefix) {
-    std::string head = a.substr(0, std::char_traits<char>::length(prefix));
-    return EqualsIgnoringAsciiCase(head, prefix);
-}
-
 // Windows opens a device, not a file, for these names, with any extension and in any folder.
 bool IsDeviceName(const std::string& name) {
     std::string base = name.substr(0, name.find('.'));
     while (!base.empty() && base.back() == ' ') base.pop_back();
     static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
     for (const char* d : kDevices)
-        if (EqualsIgnoringAsciiCase(base, d)) return true;
+        if (SameIgnoringAsciiCase(base, d)) return true;
     if (base.size() >= 4 && (StartsWithIgnoringAsciiCase(base, "COM") || StartsWithIgnoringAsciiCase(base, "LPT"))) {
         std::string digit = base.substr(3);
         if (digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9') return true;
@@ -172,14 +159,14 @@ const char* LeftOutReason(const std::string& path) {
     size_t slash = path.rfind('/');
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     bool top = slash == std::string::npos;
-    if (name.size() >= 5 && EqualsIgnoringAsciiCase(name.substr(name.size() - 5), ".part"))
+    if (name.size() >= 5 && SameIgnoringAsciiCase(std::string_view(name).substr(name.size() - 5), ".part"))
         return "a download in progress of the launcher";
     if (!top) return nullptr;
-    if (StartsWithIgnoringAsciiCase(name, "orvantis_update.") || EqualsIgnoringAsciiCase(name, "orvantis_verify.result"))
+    if (StartsWithIgnoringAsciiCase(name, "orvantis_update.") || SameIgnoringAsciiCase(name, "orvantis_verify.result"))
         return "a file the launcher writes";
     if (StartsWithIgnoringAsciiCase(name, ".orvantis_pack_")) return "a pack the launcher is unpacking";
-    if (EqualsIgnoringAsciiCase(name, "OrvantisKesh.old.exe")) return "an old launcher the launcher deletes";
-    if (EqualsIgnoringAsciiCase(name, "config.ini"))
+    if (SameIgnoringAsciiCase(name, "OrvantisKesh.old.exe")) return "an old launcher the launcher deletes";
+    if (SameIgnoringAsciiCase(name, "config.ini"))
         return "the launcher writes each player's server setting into it; publishing it would overwrite the "
                "player's settings at every update";
     return nullptr;

@@ -3,23 +3,20 @@
 #include <cwchar>
 
 #include "launcher/constants.h"
+#include "launcher/files.h"
 #include "launcher/globals.h"
 #include "launcher/owned.h"
 #include "launcher/status.h"
+#include "manifest/ascii.h"
 
 namespace orvantis {
-namespace {
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-}  // namespace
 
 bool NeedsInstall() { return !Exists(gFolder + kGameName) || !Exists(gFolder + L"Data"); }
 
 uint64_t InstallBytes(const std::vector<Entry>& entries) {
     uint64_t total = 0;
     for (const Entry& e : entries)
-        if (e.path.size() < 10 || _strnicmp(e.path.c_str(), "DataUltra/", 10) != 0) total += e.size;
+        if (!StartsWithIgnoringAsciiCase(e.path, "DataUltra/")) total += e.size;
     return total;
 }
 
@@ -31,7 +28,7 @@ int32_t CountOtherItems() {
     do {
         const wchar_t* name = data.cFileName;
         if (wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0) continue;
-        if (_wcsicmp(name, kSelfName) == 0) continue;
+        if (SameIgnoringAsciiCase(name, kSelfName)) continue;
         // Case-sensitive on purpose: only the names this launcher itself writes are ours.
         if (wcsncmp(name, L"orvantis_update", 15) == 0) continue;
         ++others;

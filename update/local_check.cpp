@@ -9,6 +9,7 @@
 #include "launcher/globals.h"
 #include "launcher/owned.h"
 #include "launcher/status.h"
+#include "manifest/ascii.h"
 #include "manifest/safe_path.h"
 #include "manifest/sha256.h"
 
@@ -18,12 +19,6 @@ namespace {
 constexpr uint64_t kMaxPackSize = 16777216;
 constexpr DWORD kReadChunk = 1048576;
 constexpr size_t kScanStep = 200;
-
-bool IsLowerHex(const std::string& text) {
-    for (char c : text)
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-    return true;
-}
 
 std::wstring FullPath(const std::wstring& path) {
     wchar_t full[MAX_PATH * 4] = {};
@@ -37,23 +32,6 @@ std::wstring LongPath(const std::wstring& path) {
     DWORD n = GetLongPathNameW(path.c_str(), full, MAX_PATH * 4);
     return n > 0 && n < MAX_PATH * 4 ? std::wstring(full, n) : std::wstring();
 }
-
-// The C library's case-insensitive comparisons look up the locale for every character, which
-// under Wine costs a good part of a warm start over 20,000 entries. The launcher never sets a
-// locale, and in the "C" locale they fold the ASCII letters alone, which is what these do.
-template <typename Char>
-bool SameIgnoringAsciiCase(std::basic_string_view<Char> a, std::basic_string_view<Char> b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        Char x = a[i] >= 'A' && a[i] <= 'Z' ? Char(a[i] - 'A' + 'a') : a[i];
-        Char y = b[i] >= 'A' && b[i] <= 'Z' ? Char(b[i] - 'A' + 'a') : b[i];
-        if (x != y) return false;
-    }
-    return true;
-}
-
-bool SameName(std::string_view a, std::string_view b) { return SameIgnoringAsciiCase(a, b); }
-bool SameName(std::wstring_view a, std::wstring_view b) { return SameIgnoringAsciiCase(a, b); }
 
 // The launcher's own executable, in the forms a manifest path could reach it by.
 struct Self {
@@ -73,16 +51,14 @@ Self FindSelf() {
 // dot or blank when canonicalised. A '~' may be a short (8.3) alias of the launcher's
 // name, which only the long form of the path reveals.
 bool IsLauncher(const Entry& entry, const std::wstring& local, const Self& self) {
-    if (SameName(entry.path, "OrvantisKesh.exe")) return true;
-    if (SameName(local, self.canonical)) return true;
+    if (SameIgnoringAsciiCase(entry.path, "OrvantisKesh.exe")) return true;
+    if (SameIgnoringAsciiCase(local, self.canonical)) return true;
     if (entry.path.find('~') == std::string::npos || self.longForm.empty()) return false;
     std::wstring longForm = LongPath(local);
-    return !longForm.empty() && _wcsicmp(longForm.c_str(), self.longForm.c_str()) == 0;
+    return !longForm.empty() && SameIgnoringAsciiCase(longForm, self.longForm);
 }
 
-// Wine's ReadFile touches every page of the buffer it is given before it reads, so a
-// buffer made fresh for every file would pay a page fault per 4 KiB of it per file; the
-// check lends one buffer of kReadChunk bytes to every file instead.
+// The buffer is lent by the caller, so that a check reads every file through one.
 std::string HashWith(const std::wstring& path, uint8_t* buffer) {
     OwnedHandle file = OpenFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
     if (!file) return "";
@@ -198,7 +174,7 @@ bool CheckLocalFiles(const std::vector<Entry>& entries, bool ultraPresent, Cache
         const Entry& entry = entries[i];
         std::wstring local;
         if (!ValidEntry(entry, local)) return false;
-        if (!ultraPresent && SameName(std::string_view(entry.path).substr(0, 10), "DataUltra/")) continue;
+        if (!ultraPresent && StartsWithIgnoringAsciiCase(entry.path, "DataUltra/")) continue;
         if (IsLauncher(entry, local, self)) continue;
         if (i % kScanStep == 0) Status(L"Revisando tus archivos...", static_cast<int32_t>(i * 100 / count));
 

@@ -7,6 +7,7 @@
 
 #include "launcher/config.h"
 #include "launcher/constants.h"
+#include "launcher/files.h"
 #include "launcher/globals.h"
 #include "launcher/status.h"
 #include "manifest/cache.h"
@@ -34,8 +35,6 @@ const wchar_t kPartial[] =
 const wchar_t kGameVanished[] =
     L"Main.exe desapareci\u00f3 despu\u00e9s de descargarlo: seguramente lo quit\u00f3 el antivirus. Pulsa Jugar "
     L"para ver c\u00f3mo recuperarlo.";
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // The run is over; the window reads gReady when this arrives, so gReady must be final by now.
 void Finish() { PostMessageW(gWindow, kMsgFinished, 0, 0); }

@@ -1,0 +1,11 @@
+#include "launcher/files.h"
+
+#include "launcher/win.h"
+
+namespace orvantis {
+
+// Any attributes will do: a folder counts as well as a file, and a name that cannot be
+// looked up counts as nothing there.
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace orvantis
