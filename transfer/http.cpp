@@ -81,11 +81,4 @@ int32_t Http::Get(const std::wstring& path, const Sink& sink, std::string* signa
     return result;
 }
 
-Sink BodySink(std::string& body, size_t limit) {
-    return [&body, limit](const uint8_t* data, uint32_t count) {
-        body.append(reinterpret_cast<const char*>(data), count);
-        return body.size() <= limit;
-    };
-}
-
 }  // namespace orvantis

@@ -14,12 +14,6 @@ namespace orvantis {
 // Called once per body chunk, in order; returning false aborts the transfer.
 using Sink = std::function<bool(const uint8_t* data, uint32_t count)>;
 
-// The largest manifest body accepted: 64 MiB less one byte.
-inline constexpr size_t kManifestLimit = 67108863;
-
-// Appends each chunk to body; refuses (false) once body holds more than limit bytes.
-Sink BodySink(std::string& body, size_t limit);
-
 inline void CloseInternet(HINTERNET h) { WinHttpCloseHandle(h); }
 
 struct Http {

@@ -127,6 +127,15 @@ std::wstring ClosingText(size_t installed) {
 
 std::wstring PartialText(const std::wstring& error) { return error + kPartial; }
 
+// The manifest is held whole for the signature check, so a body that keeps coming is cut
+// off at the limit rather than taking the player's memory.
+Sink BodySink(std::string& body, size_t limit) {
+    return [&body, limit](const uint8_t* data, uint32_t count) {
+        body.append(reinterpret_cast<const char*>(data), count);
+        return body.size() <= limit;
+    };
+}
+
 DWORD WINAPI Update(void*) {
     // Lives for the whole run and is closed (connection, then session) when the run returns.
     Http http(gSite);

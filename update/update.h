@@ -5,8 +5,15 @@
 #include <string>
 
 #include "launcher/win.h"
+#include "transfer/http.h"
 
 namespace orvantis {
+
+// The largest manifest body accepted: 64 MiB less one byte.
+inline constexpr size_t kManifestLimit = 67108863;
+
+// Appends each chunk to body; refuses (false) once body holds more than limit bytes.
+Sink BodySink(std::string& body, size_t limit);
 
 // Thread entry; the argument is unused. Posts kMsgFinished to gWindow when done.
 DWORD WINAPI Update(void*);

@@ -134,42 +134,6 @@ TEST_F(HttpTest, RefusingSinkStopsTheTransferWithMinusOne) {
     EXPECT_EQ(r.body, "ok");
 }
 
-TEST_F(HttpTest, ManifestLimitAcceptsSixtyFourMiBLessOneAndRefusesOneMore) {
-    struct Row {
-        const char* name;
-        size_t size;
-        int32_t status;
-    } rows[] = {
-        {"at the limit", kManifestLimit, 200},
-        {"one byte over", kManifestLimit + 1, -1},
-    };
-    Http http(Plain(origin));
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        std::string manifest(row.size, 'm');
-        manifest.back() = 'z';
-        origin.Serve("/update/manifest.json", manifest);
-        manifest.clear();
-        manifest.shrink_to_fit();
-        std::string body;
-        EXPECT_EQ(http.Get(kManifestPath, BodySink(body, kManifestLimit), nullptr), row.status);
-        if (row.status == 200) {
-            EXPECT_EQ(body.size(), kManifestLimit);
-            EXPECT_EQ(body.back(), 'z');
-        }
-    }
-}
-
-TEST(BodySink, AppendsUntilTheBodyExceedsTheLimit) {
-    std::string body = "ab";
-    Sink sink = BodySink(body, 5);
-    const uint8_t bytes[] = {'c', 'd', 'e', 'f'};
-    EXPECT_TRUE(sink(bytes, 3));  // "abcde": exactly at the limit
-    EXPECT_EQ(body, "abcde");
-    EXPECT_FALSE(sink(bytes + 3, 1));
-    EXPECT_EQ(body, "abcdef");
-}
-
 TEST_F(HttpTest, SignatureHeaderIsCopiedOnlyWhenPresentAndFits) {
     const std::string der = "3045022100" + std::string(64, 'a') + "0220" + std::string(64, 'b');
     struct Row {

@@ -312,6 +312,42 @@ TEST_F(UpdateTest, AcceptedInstallGoesOnToTheCheck) {
     EXPECT_TRUE(Exists(Path(L"orvantis_update.cache")));
 }
 
+TEST_F(UpdateTest, ManifestSinkTakesSixtyFourMiBLessOneAndRefusesOneMore) {
+    struct Row {
+        const char* name;
+        size_t size;
+        int32_t status;
+    } rows[] = {
+        {"at the limit", kManifestLimit, 200},
+        {"one byte over", kManifestLimit + 1, -1},
+    };
+    Http http(gSite);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string manifest(row.size, 'm');
+        manifest.back() = 'z';
+        origin.Serve(kManifest, manifest);
+        manifest.clear();
+        manifest.shrink_to_fit();
+        std::string body;
+        EXPECT_EQ(http.Get(kManifestPath, BodySink(body, kManifestLimit), nullptr), row.status);
+        if (row.status == 200) {
+            EXPECT_EQ(body.size(), kManifestLimit);
+            EXPECT_EQ(body.back(), 'z');
+        }
+    }
+}
+
+TEST(BodySink, AppendsUntilTheBodyExceedsTheLimit) {
+    std::string body = "ab";
+    Sink sink = BodySink(body, 5);
+    const uint8_t bytes[] = {'c', 'd', 'e', 'f'};
+    EXPECT_TRUE(sink(bytes, 3));  // "abcde": exactly at the limit
+    EXPECT_EQ(body, "abcde");
+    EXPECT_FALSE(sink(bytes + 3, 1));
+    EXPECT_EQ(body, "abcdef");
+}
+
 TEST(ClosingText, CountsTheNewFiles) {
     EXPECT_EQ(ClosingText(0), kUpToDate);
     EXPECT_EQ(ClosingText(1), L"Actualizaci\u00f3n terminada: 1 archivo nuevo. Abriendo el juego...");
