@@ -17,16 +17,16 @@ constexpr DWORD kVirusDeleted = 226;
 
 constexpr const wchar_t* kMainMissing =
     L"Falta Main.exe en la carpeta del juego.\n\n"
-    L"Casi siempre es el antivirus, que lo borra o lo pone en cuarentena justo después de descargarlo. "
-    L"En Windows: Seguridad de Windows > Protección contra virus y amenazas > Historial de protección, "
-    L"busca Main.exe y elige Restaurar o Permitir en el dispositivo. Para que no vuelva a pasar, añade la "
+    L"Casi siempre es el antivirus, que lo borra o lo pone en cuarentena justo despu\u00e9s de descargarlo. "
+    L"En Windows: Seguridad de Windows > Protecci\u00f3n contra virus y amenazas > Historial de protecci\u00f3n, "
+    L"busca Main.exe y elige Restaurar o Permitir en el dispositivo. Para que no vuelva a pasar, a\u00f1ade la "
     L"carpeta del juego en Exclusiones.\n\n"
-    L"Luego vuelve a abrir OrvantisKesh.exe: descargará lo que falte.";
+    L"Luego vuelve a abrir OrvantisKesh.exe: descargar\u00e1 lo que falte.";
 
 constexpr const wchar_t* kStartBlocked =
-    L"Windows no dejó abrir Main.exe porque lo confunde con un virus.\n\n"
-    L"En Seguridad de Windows > Protección contra virus y amenazas > Historial de protección, elige "
-    L"Permitir en el dispositivo para Main.exe, y añade la carpeta del juego en Exclusiones.";
+    L"Windows no dej\u00f3 abrir Main.exe porque lo confunde con un virus.\n\n"
+    L"En Seguridad de Windows > Protecci\u00f3n contra virus y amenazas > Historial de protecci\u00f3n, elige "
+    L"Permitir en el dispositivo para Main.exe, y a\u00f1ade la carpeta del juego en Exclusiones.";
 
 void ShowError(const std::wstring& text) { MessageBoxW(gWindow, text.c_str(), kCaption, MB_ICONERROR); }
 

@@ -41,11 +41,11 @@ bool ReadNumber(const char*& p, uint64_t& out) {
 
 }  // namespace
 
-// Reads what sscanf(line, "%llu\t%llu\t%79s\t%1599[^\r\n]") read when the cache was
-// written with it, byte for byte, without the C library's scanf, which costs microseconds
-// a line. Each tab matches any run of whitespace (or none), so a path may hold blanks and
-// tabs, though not at its start; a stray '\r' before the line feed is dropped. A digest
-// longer than 79 bytes is cut there and the rest of it runs into the path.
+// Reads what sscanf(line, "%llu\t%llu\t%79s\t%1599[^\r\n]") reads, byte for byte, without
+// depending on the C library's locale. Each tab matches any run of whitespace (or none), so
+// a path may hold blanks and tabs, though not at its start; a stray '\r' before the line
+// feed is dropped. A digest longer than 79 bytes is cut there and the rest of it runs into
+// the path.
 bool ParseCacheLine(const char* line, std::string& path, Cached& out) {
     const char* p = line;
     uint64_t size = 0, writeTime = 0;
@@ -69,9 +69,8 @@ bool ParseCacheLine(const char* line, std::string& path, Cached& out) {
     return true;
 }
 
-// Written by hand: the C library's formatted output costs about a microsecond a line, which
-// a start with nothing to do pays twice for every file of the game. "%s" stopped at a zero
-// byte, and so do the text fields here.
+// The line "%llu\t%llu\t%s\t%s\n" gives, appended in place so that a whole file is built
+// in one string. "%s" stops at a zero byte, and so do the text fields here.
 void AppendCacheLine(std::string& out, const std::string& path, const Cached& record) {
     char number[24];
     auto appendNumber = [&](uint64_t value) {

@@ -25,8 +25,8 @@ struct FileCloser {
     void operator()(FILE* f) const { fclose(f); }
 };
 
-// Creates the folders of target unless this pack item made them already: under Wine each
-// CreateDirectoryW is a round trip to the server, one per level for every small file.
+// Creates the folders of target unless this pack item made them already: the files of a
+// pack share a few folders, so asking again for every file would only repeat the request.
 // Should someone remove such a folder meanwhile, the ".part" cannot be opened and the
 // pack fails with its own message, as for any other place it cannot be written to.
 void CreateFoldersOnce(const std::wstring& target, std::set<std::wstring>& made) {
@@ -43,7 +43,7 @@ bool CutOne(FILE* pack, const Entry& entry, const std::wstring& target, char* bu
     const std::wstring part = target + L".part";
     // Denying all sharing matters: two entries with one path in two packs would otherwise
     // write into the same ".part" at once while each hashes only its own bytes, and a
-    // mixture of both could be moved into place. The second writer now fails instead.
+    // mixture of both could be moved into place. The second writer fails instead.
     FILE* out = _wfsopen(part.c_str(), L"wb", _SH_DENYRW);
     bool good = out != nullptr && _fseeki64(pack, static_cast<int64_t>(entry.offset), SEEK_SET) == 0;
     Sha256 hash;
@@ -137,10 +137,6 @@ DWORD WINAPI Downloader(void* argument) {
     }
     return 0;
 }
-
-}  // namespace orvantis
-
-namespace orvantis {
 
 int32_t RunDownloads(Job& job) {
     constexpr size_t kMaxWorkers = 8;

@@ -160,7 +160,7 @@ DWORD WINAPI Update(void*) {
 
     std::vector<Entry> entries;
     bool listed = Json(body).Files(entries);
-    // Everything it held is in entries now; 2.6 MB at 20,000 files need not wait for the downloads.
+    // Everything it held is in entries now, so the body need not live through the check and downloads.
     std::string().swap(body);
     if (!listed || entries.empty()) {
         Status(kUnreadableList, 100);
