@@ -16,12 +16,9 @@ using Needed = std::vector<std::pair<Entry, std::wstring>>;
 // The entry's fields are usable and its path lies inside gFolder; local receives that path.
 bool ValidEntry(const Entry& entry, std::wstring& local);
 
-// SHA-256 of the file as 64 lowercase hex digits; "" when it cannot be opened.
-std::string HashFile(const std::wstring& path);
-
-// Walks every entry in order, appending the files that must be downloaded to needed and
-// refreshing cache for every file it looked at. False at the first invalid entry: the
-// update must then be refused, and needed and cache dropped unsaved.
+// Checks every entry in order, appending the files that must be downloaded to needed and
+// refreshing cache for every file it read. False at the first invalid entry, before any
+// file is read: the update must then be refused, and needed and cache dropped unsaved.
 bool CheckLocalFiles(const std::vector<Entry>& entries, bool ultraPresent, Cache& cache, Needed& needed);
 
 }  // namespace orvantis
