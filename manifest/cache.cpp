@@ -1,7 +1,6 @@
 #include "manifest/cache.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "launcher/constants.h"
 #include "launcher/globals.h"
@@ -12,42 +11,28 @@ namespace {
 
 constexpr size_t kBlock = 65536;
 
-}  // namespace
-
-// Read in large blocks and cut into the pieces a line-by-line read into a 2048-byte buffer
-// gave: a longer line arrives in pieces, each parsed on its own, and a piece that does not
-// look like a record is skipped like a damaged line. The file is written in path order, so
-// each record goes in at the end of the map without a search.
-Cache LoadCache() {
-    Cache cache;
-    FILE* f = _wfopen((gFolder + kCacheName).c_str(), L"rb");
-    if (!f) return cache;
-    std::string block(kBlock, '\0');
-    char line[kCacheLinePiece + 1];
-    size_t have = 0;
-    bool atEnd = false;
-    while (!atEnd || have > 0) {
-        if (!atEnd) {
-            size_t got = fread(&block[have], 1, kBlock - have, f);
-            have += got;
-            atEnd = got == 0;
-        }
-        size_t start = 0;
-        while (size_t length = NextCachePiece(block.data() + start, have - start, atEnd)) {
-            memcpy(line, block.data() + start, length);
-            line[length] = '\0';
-            start += length;
-            std::string path;
-            Cached record;
-            if (ParseCacheLine(line, path, record))
-                cache.insert_or_assign(cache.end(), std::move(path), std::move(record));
-        }
-        // What is left is shorter than one piece, so the block never fills up with it.
-        memmove(&block[0], block.data() + start, have - start);
-        have -= start;
+// The whole file; false when it cannot be opened or its length cannot be told.
+bool ReadWhole(const std::wstring& path, std::string& text) {
+    FILE* f = _wfopen(path.c_str(), L"rb");
+    if (!f) return false;
+    bool ok = _fseeki64(f, 0, SEEK_END) == 0;
+    int64_t length = ok ? _ftelli64(f) : -1;
+    ok = length >= 0 && _fseeki64(f, 0, SEEK_SET) == 0;
+    if (ok) {
+        text.resize(static_cast<size_t>(length));
+        text.resize(fread(text.data(), 1, text.size(), f));
     }
     fclose(f);
-    return cache;
+    return ok;
+}
+
+}  // namespace
+
+// A few MB at most, so the file is read whole and cut into its lines in memory.
+Cache LoadCache() {
+    std::string text;
+    if (!ReadWhole(gFolder + kCacheName, text)) return Cache();
+    return ParseCacheText(text);
 }
 
 // Rewritten in place: a write cut short only costs the next run some hashing, since a

@@ -13,22 +13,24 @@ constexpr size_t kMaxPath = 1599;
 // The C locale's whitespace: blank, tab, line feed, vertical tab, form feed, carriage return.
 bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-const char* SkipSpace(const char* p) {
-    while (IsSpace(*p)) ++p;
+const char* SkipSpace(const char* p, const char* end) {
+    while (p < end && IsSpace(*p)) ++p;
     return p;
 }
+
+bool IsDigit(const char* p, const char* end) { return p < end && *p >= '0' && *p <= '9'; }
 
 // A decimal number the way the C library's "%llu" reads it: leading whitespace, an optional
 // sign ('-' negates modulo 2^64), at least one digit; a value too large for 64 bits becomes
 // the largest one, whatever its sign.
-bool ReadNumber(const char*& p, uint64_t& out) {
-    p = SkipSpace(p);
+bool ReadNumber(const char*& p, const char* end, uint64_t& out) {
+    p = SkipSpace(p, end);
     bool negative = false;
-    if (*p == '+' || *p == '-') negative = *p++ == '-';
-    if (*p < '0' || *p > '9') return false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    if (!IsDigit(p, end)) return false;
     uint64_t value = 0;
     bool overflow = false;
-    for (; *p >= '0' && *p <= '9'; ++p) {
+    for (; IsDigit(p, end); ++p) {
         unsigned digit = static_cast<unsigned>(*p - '0');
         if (value > (UINT64_MAX - digit) / 10)
             overflow = true;
@@ -45,21 +47,23 @@ bool ReadNumber(const char*& p, uint64_t& out) {
 // depending on the C library's locale. Each tab matches any run of whitespace (or none), so
 // a path may hold blanks and tabs, though not at its start; a stray '\r' before the line
 // feed is dropped. A digest longer than 79 bytes is cut there and the rest of it runs into
-// the path.
-bool ParseCacheLine(const char* line, std::string& path, Cached& out) {
-    const char* p = line;
+// the path. A zero byte ends the line, as it ended the C string the format was read from.
+bool ParseCacheLine(std::string_view line, std::string& path, Cached& out) {
+    line = line.substr(0, line.find('\0'));
+    const char* p = line.data();
+    const char* const end = p + line.size();
     uint64_t size = 0, writeTime = 0;
-    if (!ReadNumber(p, size) || !ReadNumber(p, writeTime)) return false;
+    if (!ReadNumber(p, end, size) || !ReadNumber(p, end, writeTime)) return false;
 
-    p = SkipSpace(p);
+    p = SkipSpace(p, end);
     const char* digest = p;
-    while (*p != '\0' && !IsSpace(*p) && static_cast<size_t>(p - digest) < kMaxDigest) ++p;
+    while (p < end && !IsSpace(*p) && static_cast<size_t>(p - digest) < kMaxDigest) ++p;
     if (p == digest) return false;
     const char* digestEnd = p;
 
-    p = SkipSpace(p);
+    p = SkipSpace(p, end);
     const char* name = p;
-    while (*p != '\0' && *p != '\r' && *p != '\n' && static_cast<size_t>(p - name) < kMaxPath) ++p;
+    while (p < end && *p != '\r' && *p != '\n' && static_cast<size_t>(p - name) < kMaxPath) ++p;
     if (p == name) return false;
 
     path.assign(name, p);
@@ -92,12 +96,25 @@ std::string FormatCacheLine(const std::string& path, const Cached& record) {
     return line;
 }
 
-size_t NextCachePiece(const char* data, size_t size, bool atEnd) {
-    size_t limit = size < kCacheLinePiece ? size : kCacheLinePiece;
-    const void* lf = memchr(data, '\n', limit);
-    if (lf) return static_cast<size_t>(static_cast<const char*>(lf) - data) + 1;
-    if (limit == kCacheLinePiece || atEnd) return limit;
-    return 0;
+size_t CacheLineLength(std::string_view text) {
+    size_t limit = text.size() < kCacheLinePiece ? text.size() : kCacheLinePiece;
+    size_t lf = text.substr(0, limit).find('\n');
+    return lf == std::string_view::npos ? limit : lf + 1;
+}
+
+// The file is written in path order, so each record goes in at the end of the map without
+// a search; a later line for the same path replaces the earlier record all the same.
+Cache ParseCacheText(std::string_view text) {
+    Cache cache;
+    std::string path;
+    Cached record;
+    while (!text.empty()) {
+        size_t length = CacheLineLength(text);
+        if (ParseCacheLine(text.substr(0, length), path, record))
+            cache.insert_or_assign(cache.end(), std::move(path), std::move(record));
+        text.remove_prefix(length);
+    }
+    return cache;
 }
 
 }  // namespace orvantis

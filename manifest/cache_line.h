@@ -1,25 +1,32 @@
-// The cache file's line format. Includes no Windows header, so it can be fuzzed natively.
+// The cache file's text: how its lines are cut, read and written. Includes no Windows
+// header, so it can be fuzzed natively.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "manifest/cache.h"
 
 namespace orvantis {
 
-// Parses one line (as read into a 2048-byte buffer); false when it lacks a field.
-bool ParseCacheLine(const char* line, std::string& path, Cached& out);
+// The longest line the cache file is read in: a longer one goes on as a line of its own.
+constexpr size_t kCacheLinePiece = 2047;
+
+// The length of the first line of text: through its line feed, but at most kCacheLinePiece
+// bytes, or all of text when neither comes first. 0 only for an empty text.
+size_t CacheLineLength(std::string_view text);
+
+// Parses one line as CacheLineLength cuts it; false when it lacks a field.
+bool ParseCacheLine(std::string_view line, std::string& path, Cached& out);
+
+// Every record of a whole cache file's text; a line without four fields is skipped, and a
+// later line for a path replaces the earlier one.
+Cache ParseCacheText(std::string_view text);
+
 // One line ending with '\n'.
 std::string FormatCacheLine(const std::string& path, const Cached& record);
 // Appends that same line to `out`, so that a whole file can be built without a string per line.
 void AppendCacheLine(std::string& out, const std::string& path, const Cached& record);
-
-// The longest piece the loader hands to ParseCacheLine, without its terminating zero.
-constexpr size_t kCacheLinePiece = 2047;
-// The length of the next piece at the start of `data`, cut where a line-by-line read into
-// a buffer of kCacheLinePiece + 1 bytes would cut it: after the first line feed, after
-// kCacheLinePiece bytes, or (only when `atEnd`) at the end of the data. 0 when more data
-// is needed to tell, or when there is none.
-size_t NextCachePiece(const char* data, size_t size, bool atEnd);
 
 }  // namespace orvantis

@@ -5,10 +5,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <string>
 
 namespace orvantis {
 namespace {
+
+using namespace std::string_literals;
 
 const std::string kSha = "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824";
 
@@ -65,30 +68,59 @@ TEST(FormatCacheLine, WritesWhatTheCLibraryFormatWrote) {
     EXPECT_EQ(both, SnprintfLine("x", Cached{1, 2, kSha}) + SnprintfLine("y", Cached{3, 4, kSha}));
 }
 
-// The loader cuts its blocks where fgets into a 2048-byte buffer stopped.
-TEST(NextCachePiece, CutsWhereALineByLineReadStopped) {
+// Lines are cut where fgets into a 2048-byte buffer stopped.
+TEST(CacheLineLength, CutsWhereALineByLineReadStopped) {
     const std::string full(kCacheLinePiece, 'x');
     const struct {
         const char* name;
         std::string data;
-        bool atEnd;
         size_t want;
     } rows[] = {
-        {"nothing", "", true, 0},
-        {"nothing yet", "", false, 0},
-        {"through the line feed", "ab\ncd\n", false, 3},
-        {"empty line", "\nab", false, 1},
-        {"a part line waits for more", "abc", false, 0},
-        {"a part line at the end", "abc", true, 3},
-        {"a full buffer without a line feed", full + "y\n", false, kCacheLinePiece},
-        {"line feed as the last byte that fits", full.substr(1) + "\n", false, kCacheLinePiece},
-        {"line feed one past what fits", full + "\n", false, kCacheLinePiece},
-        {"zero bytes are plain bytes", std::string("a\0b\nc", 5), false, 4},
+        {"nothing", "", 0},
+        {"through the line feed", "ab\ncd\n", 3},
+        {"empty line", "\nab", 1},
+        {"a part line at the end", "abc", 3},
+        {"a full buffer without a line feed", full + "y\n", kCacheLinePiece},
+        {"line feed as the last byte that fits", full.substr(1) + "\n", kCacheLinePiece},
+        {"line feed one past what fits", full + "\n", kCacheLinePiece},
+        {"zero bytes are plain bytes", std::string("a\0b\nc", 5), 4},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(NextCachePiece(row.data.data(), row.data.size(), row.atEnd), row.want);
+        EXPECT_EQ(CacheLineLength(row.data), row.want);
     }
+}
+
+// A whole file as the loader reads it: a long line goes on as lines of its own, a zero byte
+// ends its line, and the later of two lines for one path wins.
+TEST(ParseCacheText, ReadsEveryLineAsALineByLineReadDid) {
+    const std::string head = "1\t1\t" + kSha + "\t";
+    const std::string longLine = head + std::string(2047 - head.size(), 'p') + "2\t2\tab\tinjected\n";
+    const std::string text = longLine + "3\t3\tcd\tzero\0ends\tit\n"s + "4\t4\tef\tafter\r\n" +
+                             "garbage\n" + "5\t5\tgh\tzero\n" + "6\t6\tij\tno line feed";
+    Cache cache = ParseCacheText(text);
+    const struct {
+        std::string path;
+        uint64_t number;
+        std::string sha;
+    } want[] = {  // in the map's byte order
+        {"after", 4, "ef"},
+        {"injected", 2, "ab"},
+        {"no line feed", 6, "ij"},
+        {std::string(1599, 'p'), 1, kSha},
+        {"zero", 5, "gh"},
+    };
+    ASSERT_EQ(cache.size(), std::size(want));
+    auto it = cache.begin();
+    for (const auto& w : want) {
+        SCOPED_TRACE(w.path.substr(0, 20));
+        EXPECT_EQ(it->first, w.path);
+        EXPECT_EQ(it->second.size, w.number);
+        EXPECT_EQ(it->second.writeTime, w.number);
+        EXPECT_EQ(it->second.sha256, w.sha);
+        ++it;
+    }
+    EXPECT_TRUE(ParseCacheText("").empty());
 }
 
 TEST(ParseCacheLine, ReadsBackWhatWasWritten) {

@@ -97,7 +97,7 @@ TEST_F(CacheTest, ReadsALineLongerThan2047BytesInPieces) {
     ExpectSame(got, want);
 }
 
-// The loader as it was before it read in blocks: one fgets into 2048 bytes per piece.
+// The cache read line by line: one fgets into 2048 bytes per piece.
 Cache LoadByLines(const std::wstring& file) {
     Cache cache;
     FILE* f = _wfopen(file.c_str(), L"rb");
@@ -112,9 +112,9 @@ Cache LoadByLines(const std::wstring& file) {
     return cache;
 }
 
-TEST_F(CacheTest, ReadsAcrossBlockBoundariesAsALineByLineReadDid) {
-    // Thousands of lines of many lengths, so that lines, long lines, damaged lines and
-    // zero bytes fall across the loader's block boundaries at every offset.
+TEST_F(CacheTest, ReadsEveryRecordAsALineByLineReadDid) {
+    // Thousands of lines of many lengths: plain, long, damaged, cut short, with a carriage
+    // return or a zero byte, read whole and cut into lines as fgets cut them.
     std::string bytes;
     uint32_t seed = 12345;
     auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 8) & 0xffff; };
