@@ -136,14 +136,15 @@ bool Json::Skip() {
                 ok = true;
                 break;
             }
+            size_t passStart = pos;
             if (closer == '}' && (!String(key) || !Expect(*this, ':'))) break;
-            // A value that consumes nothing (the end of the text, a stray ':' or a
-            // mismatched closer) would otherwise make this loop spin for ever.
-            SkipSpace(*this);
-            size_t before = pos;
-            if (!Skip() || pos == before) break;
+            if (!Skip()) break;
             SkipSpace(*this);
             if (AtByte(*this, ',')) ++pos;
+            // A pass that consumed nothing (the end of the text, a stray ':' or a mismatched
+            // closer) would meet the same byte again and spin for ever. An empty value
+            // followed by a comma, as in [1,,2], moves on.
+            if (pos == passStart) break;
         }
         --depth;
         return ok;
