@@ -43,8 +43,10 @@ void HashShare(Shared& shared, uint8_t* buffer, const std::function<void(size_t)
     }
 }
 
-// The check's one helper: it reads files beside the update thread, so that one file is
-// read while another is hashed. It lives for one HashFiles call, which waits for it.
+// The local check's helper, the one thread of its kind (README.md lists the launcher's
+// threads): it hashes files beside the update thread, so that one file is read while
+// another is hashed. It lives for one HashFiles call, which waits for it, and touches
+// nothing but the paths and digests it shares with that call.
 DWORD WINAPI HashHelper(void* parameter) {
     Shared& shared = *static_cast<Shared*>(parameter);
     HashShare(shared, shared.helperBuffer.get(), nullptr);
