@@ -1,5 +1,6 @@
 #include "manifest/cache.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include "launcher/constants.h"
