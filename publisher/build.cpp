@@ -42,6 +42,75 @@ void CheckPlaces(const BuildOptions& o, BuildReport& r) {
         r.problems.push_back(o.keyPath + ": the private key lies inside the game folder and would be published");
 }
 
+// The manifest's entries: each file with its digest, and for packed files their pack's name,
+// their offset in it and its size.
+std::vector<Entry> ReleaseEntries(const std::vector<SourceFile>& files, const std::vector<std::vector<size_t>>& packs,
+                                  const PublishedObjects& objects) {
+    std::vector<Entry> entries(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        entries[i].path = files[i].path;
+        entries[i].size = files[i].size;
+        entries[i].sha256 = objects.fileHashes[i];
+    }
+    for (size_t p = 0; p < packs.size(); ++p) {
+        uint64_t packSize = 0;
+        for (size_t i : packs[p]) packSize += files[i].size;
+        uint64_t offset = 0;
+        for (size_t i : packs[p]) {
+            Entry& e = entries[i];
+            e.pack = objects.packHashes[p];
+            e.offset = offset;
+            e.packSize = packSize;
+            offset += e.size;
+        }
+    }
+    return entries;
+}
+
+// Checks the manifest as the launcher will read it, then signs it and puts it in place with its
+// signature. False with the reasons in r.problems when nothing was written.
+bool WriteManifest(const BuildOptions& o, EVP_PKEY* key, const std::vector<Entry>& entries,
+                   const std::string& filesDir, BuildReport& r) {
+    std::string body = ManifestText(entries);
+    std::vector<Entry> read;
+    for (const std::string& problem : CheckManifest(body, read)) r.problems.push_back(problem);
+    if (r.problems.empty() && read != entries)
+        r.problems.push_back("manifest: the launcher's reader would read other entries than were written");
+    if (!r.problems.empty()) return false;
+
+    // Objects were renamed into place without a flush each (one per object cost more than all the
+    // hashing). One flush of the origin's file system here, before the manifest and its signature,
+    // puts every object and its name on disk first, including objects found in place that an
+    // earlier, unflushed build wrote: a manifest on disk never names an object that is not. An
+    // object an interrupted build left damaged under its final name is never trusted, since an
+    // object in place is used only after its bytes hash to its name.
+    std::string error;
+    if (!SyncStore(filesDir, error)) {
+        r.problems.push_back(error);
+        return false;
+    }
+
+    // ECDSA signatures differ at every signing; an unchanged manifest keeps its signature so that
+    // a republish without changes leaves the web server's configuration alone.
+    std::string manifestPath = o.origin + "/update/manifest.json", sigPath = manifestPath + ".sig";
+    std::string oldBody, oldSig;
+    bool unchanged = ReadWholeFile(manifestPath, oldBody) && oldBody == body && ReadWholeFile(sigPath, oldSig) &&
+                     SignatureValid(key, body, oldSig);
+    if (!unchanged) {
+        std::string sig = SignHex(key, body);
+        if (sig.empty() || !SignatureValid(key, body, sig)) {
+            r.problems.push_back(o.keyPath + ": signing failed");
+            return false;
+        }
+        if (!WriteFileAtomically(manifestPath, body, error) || !WriteFileAtomically(sigPath, sig, error)) {
+            r.problems.push_back(error);
+            return false;
+        }
+    }
+    r.manifestChanged = !unchanged;
+    return true;
+}
+
 }  // namespace
 
 BuildReport BuildRelease(const BuildOptions& o) {
@@ -70,7 +139,7 @@ BuildReport BuildRelease(const BuildOptions& o) {
         for (size_t i : packs[p]) packOf[i] = int(p);
 
     std::error_code ec;
-    std::string updateDir = o.origin + "/update", filesDir = updateDir + "/files";
+    std::string filesDir = o.origin + "/update/files";
     fs::create_directories(filesDir, ec);
     if (ec) {
         r.problems.push_back(filesDir + ": cannot be created (" + ec.message() + ")");
@@ -89,64 +158,8 @@ BuildReport BuildRelease(const BuildOptions& o) {
         r.problems.push_back(objects.problem);
         return r;
     }
-    const std::vector<std::string>& fileHashes = objects.fileHashes;
-    const std::vector<std::string>& packHashes = objects.packHashes;
 
-    std::vector<Entry> entries(walk.files.size());
-    std::vector<uint64_t> packSizes(packs.size(), 0);
-    for (size_t p = 0; p < packs.size(); ++p)
-        for (size_t i : packs[p]) packSizes[p] += walk.files[i].size;
-    std::vector<uint64_t> packFill(packs.size(), 0);
-    for (size_t i = 0; i < walk.files.size(); ++i) {
-        Entry& e = entries[i];
-        e.path = walk.files[i].path;
-        e.size = walk.files[i].size;
-        e.sha256 = fileHashes[i];
-        if (packOf[i] >= 0) {
-            size_t p = size_t(packOf[i]);
-            e.pack = packHashes[p];
-            e.offset = packFill[p];
-            e.packSize = packSizes[p];
-            packFill[p] += e.size;
-        }
-    }
-    std::string body = ManifestText(entries);
-    std::vector<Entry> read;
-    for (const std::string& problem : CheckManifest(body, read)) r.problems.push_back(problem);
-    if (r.problems.empty() && read != entries)
-        r.problems.push_back("manifest: the launcher's reader would read other entries than were written");
-    if (!r.problems.empty()) return r;
-
-    // Objects were renamed into place without a flush each (one per object cost more than all the
-    // hashing). One flush of the origin's file system here, before the manifest and its signature,
-    // puts every object and its name on disk first, including objects found in place that an
-    // earlier, unflushed build wrote: a manifest on disk never names an object that is not. An
-    // object an interrupted build left damaged under its final name is never trusted, since an
-    // object in place is used only after its bytes hash to its name.
-    if (!SyncStore(filesDir, error)) {
-        r.problems.push_back(error);
-        return r;
-    }
-
-    // ECDSA signatures differ at every signing; an unchanged manifest keeps its signature so that
-    // a republish without changes leaves the web server's configuration alone.
-    std::string manifestPath = updateDir + "/manifest.json", sigPath = manifestPath + ".sig";
-    std::string oldBody, oldSig;
-    bool unchanged = ReadWholeFile(manifestPath, oldBody) && oldBody == body && ReadWholeFile(sigPath, oldSig) &&
-                     SignatureValid(key.get(), body, oldSig);
-    if (!unchanged) {
-        std::string sig = SignHex(key.get(), body);
-        if (sig.empty() || !SignatureValid(key.get(), body, sig)) {
-            r.problems.push_back(o.keyPath + ": signing failed");
-            return r;
-        }
-        if (!WriteFileAtomically(manifestPath, body, error) || !WriteFileAtomically(sigPath, sig, error)) {
-            r.problems.push_back(error);
-            return r;
-        }
-    }
-
-    r.manifestChanged = !unchanged;
+    if (!WriteManifest(o, key.get(), ReleaseEntries(walk.files, packs, objects), filesDir, r)) return r;
     r.files = walk.files.size();
     r.packs = packs.size();
     for (const auto& p : packs) r.packedFiles += p.size();

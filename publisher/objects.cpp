@@ -165,26 +165,8 @@ bool WriteObject(const std::string& filesDir, const std::string& name, const std
     return true;
 }
 
-// A file without a name until it is whole: its creation takes no lock on the store's folder (which
-// several writers share) and no temporary name can be left behind. Linked in place, it never
-// replaces an object: false when name exists (a damaged one), or when the file system or a missing
-// /proc gets in the way; the caller then goes by a temporary name.
-bool WriteUnnamed(const std::string& filesDir, const std::string& name, const char* data, size_t n) {
-    int fd = open(filesDir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    fchmod(fd, 0644);
-    bool ok = WriteBytes(fd, data, n);
-    if (ok) {
-        char self[64];
-        snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-        ok = linkat(AT_FDCWD, self, AT_FDCWD, (filesDir + "/" + name).c_str(), AT_SYMLINK_FOLLOW) == 0;
-    }
-    return close(fd) == 0 && ok;
-}
-
 bool WriteObjectBytes(const std::string& filesDir, const std::string& name, const char* data, size_t n,
                       std::string& error) {
-    if (WriteUnnamed(filesDir, name, data, n)) return true;
     std::string target = filesDir + "/" + name, temporary;
     int fd = OpenTemporary(target, temporary);
     if (fd < 0 || !Finish(fd, WriteBytes(fd, data, n), false, temporary, target)) {
