@@ -13,6 +13,7 @@
 #include "publisher/pack_plan.h"
 #include "publisher/path_rules.h"
 #include "publisher/publish_objects.h"
+#include "publisher/published.h"
 #include "publisher/walk.h"
 
 namespace orvantis {
@@ -92,17 +93,16 @@ bool WriteManifest(const BuildOptions& o, EVP_PKEY* key, const std::vector<Entry
 
     // ECDSA signatures differ at every signing; an unchanged manifest keeps its signature so that
     // a republish without changes leaves the web server's configuration alone.
-    std::string manifestPath = o.origin + "/update/manifest.json", sigPath = manifestPath + ".sig";
-    std::string oldBody, oldSig;
-    bool unchanged = ReadWholeFile(manifestPath, oldBody) && oldBody == body && ReadWholeFile(sigPath, oldSig) &&
-                     SignatureValid(key, body, oldSig);
+    PublishedPair served;
+    bool unchanged = ReadPublished(o.origin, served) && served.body == body && served.hasSig &&
+                     SignatureValid(key, body, served.sig);
     if (!unchanged) {
         std::string sig = SignHex(key, body);
         if (sig.empty() || !SignatureValid(key, body, sig)) {
             r.problems.push_back(o.keyPath + ": signing failed");
             return false;
         }
-        if (!WriteFileAtomically(manifestPath, body, error) || !WriteFileAtomically(sigPath, sig, error)) {
+        if (!SwitchRelease(o.origin, body, sig, r.notes, error)) {
             r.problems.push_back(error);
             return false;
         }
@@ -145,6 +145,16 @@ BuildReport BuildRelease(const BuildOptions& o) {
         r.problems.push_back(filesDir + ": cannot be created (" + ec.message() + ")");
         return r;
     }
+    int lock = -1;
+    if (!LockOrigin(o.origin, lock, error)) {
+        r.problems.push_back(error);
+        return r;
+    }
+    struct Unlock {
+        int fd;
+        ~Unlock() { UnlockOrigin(fd); }
+    } unlock{lock};
+
     ProgressBar bar;
     uint64_t total = 0;
     for (const SourceFile& f : walk.files) total += f.size;

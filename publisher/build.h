@@ -29,8 +29,9 @@ struct BuildReport {
     double seconds = 0;
 };
 
-// Objects first, then the manifest and its signature, so that a launcher never reads a manifest
-// whose objects are not all there. On any problem the origin's manifest is left as it was.
+// Objects first, then the manifest and its signature, switched in as one pair, so that a launcher
+// never reads a manifest whose objects are not all there, nor a manifest with another's
+// signature. On any problem the origin serves the pair it served before.
 BuildReport BuildRelease(const BuildOptions& options);
 
 // The summary lines printed after a build.

@@ -77,6 +77,9 @@ int Build(const Line& line, FILE* out, FILE* err) {
     if (!report.problems.empty()) {
         for (const std::string& problem : report.problems) fprintf(err, "refused: %s\n", problem.c_str());
         fprintf(err, "Nothing was published; the origin's manifest is unchanged.\n");
+        if (report.objectsWritten > 0)
+            fprintf(err, "The %zu objects written stay in the store, where no manifest names them yet.\n",
+                    report.objectsWritten);
         return 1;
     }
     fputs(BuildSummary(report).c_str(), out);
