@@ -178,6 +178,9 @@ const char* LeftOutReason(const std::string& path) {
     if (StartsWithIgnoringAsciiCase(name, "orvantis_update.") || EqualsIgnoringAsciiCase(name, "orvantis_verify.result"))
         return "a file the launcher writes";
     if (StartsWithIgnoringAsciiCase(name, ".orvantis_pack_")) return "a pack the launcher is unpacking";
+    if (EqualsIgnoringAsciiCase(name, "OrvantisKesh.exe"))
+        return "the launcher itself, which never replaces its own executable; a new launcher reaches players "
+               "as a full download from the site";
     if (EqualsIgnoringAsciiCase(name, "OrvantisKesh.old.exe")) return "an old launcher the launcher deletes";
     if (EqualsIgnoringAsciiCase(name, "config.ini"))
         return "the launcher writes each player's server setting into it; publishing it would overwrite the "

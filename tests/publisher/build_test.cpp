@@ -234,11 +234,15 @@ TEST_F(Build, LeavesOutTheLaunchersOwnFiles) {
     WriteFile(game + "/Main.exe", "exe");
     WriteFile(game + "/Data/a.bin", "a");
     for (const char* name : {"orvantis_update.log", "orvantis_update.cache", "orvantis_verify.result",
-                             "Data/a.bin.part", ".orvantis_pack_" "0000", "config.ini"})
+                             "orvantis_update.release", "Data/a.bin.part", ".orvantis_pack_" "0000", "config.ini",
+                             "OrvantisKesh.exe", "OrvantisKesh.old.exe"})
         WriteFile(game + "/" + name, "launcher's");
     BuildReport r = Run(game, origin);
     ASSERT_TRUE(r.problems.empty()) << Problems(r);
-    EXPECT_EQ(r.notes.size(), 6u);
+    EXPECT_EQ(r.notes.size(), 9u);
+    std::string notes;
+    for (const std::string& note : r.notes) notes += note + "\n";
+    EXPECT_NE(notes.find("left out OrvantisKesh.exe: the launcher itself"), std::string::npos) << notes;
     std::vector<Entry> entries = test::ReadManifest(origin);
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].path, "Data/a.bin");

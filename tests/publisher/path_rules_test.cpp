@@ -92,6 +92,11 @@ TEST(PathRules, LeavesOutTheLaunchersOwnFiles) {
         {"Data/hero.bmd.part", true},
         {".orvantis_pack_0123", true},
         {"OrvantisKesh.old.exe", true},
+        {"OrvantisKesh.exe", true},
+        {"orvantiskesh.EXE", true},
+        {"Data/OrvantisKesh.exe", false},
+        {"orvantis_update.release", true},
+        {"ORVANTIS_UPDATE.RELEASE", true},
         {"config.ini", true},
         {"Data/config.ini", false},  // only the one beside Main.exe is the launcher's
         {"Data/orvantis_update.log", false},
