@@ -154,7 +154,7 @@ run_launcher
 expect_ready "update" "$code"
 expect_same_as_published "update"
 update_requests=$(requests_after "$before")
-expected="GET /update/manifest.json 200 $(stat -c %s "$origin/update/manifest.json")
+expected="GET /update/manifest.json 200 $(stat -L -c %s "$origin/update/manifest.json")
 GET /update/files/$changed_sha 200 $(stat -c %s "$game/$changed")"
 if [ "$update_requests" != "$expected" ]; then
     printf -- '--- requests seen:\n%s\n--- expected:\n%s\n' "$update_requests" "$expected" >&2
