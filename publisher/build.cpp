@@ -7,6 +7,8 @@
 #include <filesystem>
 
 #include "manifest/entry.h"
+#include "manifest/json.h"
+#include "publisher/forecast.h"
 #include "publisher/keys.h"
 #include "publisher/manifest_text.h"
 #include "publisher/objects.h"
@@ -91,11 +93,18 @@ bool WriteManifest(const BuildOptions& o, EVP_PKEY* key, const std::vector<Entry
         return false;
     }
 
+    // What players will download, against the release the origin serves now (if the launcher's
+    // reader can read it).
+    PublishedPair served;
+    bool serving = ReadPublished(o.origin, served);
+    std::vector<Entry> before;
+    bool previous = serving && Json(served.body).Files(before);
+    if (!previous) before.clear();
+    r.forecast = ForecastText(ForecastRelease(before, entries), !previous, body.size());
+
     // ECDSA signatures differ at every signing; an unchanged manifest keeps its signature so that
     // a republish without changes leaves the web server's configuration alone.
-    PublishedPair served;
-    bool unchanged = ReadPublished(o.origin, served) && served.body == body && served.hasSig &&
-                     SignatureValid(key, body, served.sig);
+    bool unchanged = serving && served.body == body && served.hasSig && SignatureValid(key, body, served.sig);
     if (!unchanged) {
         std::string sig = SignHex(key, body);
         if (sig.empty() || !SignatureValid(key, body, sig)) {
@@ -184,11 +193,12 @@ std::string BuildSummary(const BuildReport& r) {
     snprintf(text, sizeof text,
              "Files: %zu (%.1f MiB), %zu of them also in %zu packs\n"
              "Objects: %zu written (%.1f MiB), %zu already in place\n"
-             "Manifest: %s\n"
-             "Time: %.2f s\n",
+             "Manifest: %s\n",
              r.files, double(r.bytes) / mib, r.packedFiles, r.packs, r.objectsWritten, double(r.bytesWritten) / mib,
-             r.objectsPresent, r.manifestChanged ? "written and signed" : "unchanged, signature kept", r.seconds);
-    return text;
+             r.objectsPresent, r.manifestChanged ? "written and signed" : "unchanged, signature kept");
+    char time[64];
+    snprintf(time, sizeof time, "Time: %.2f s\n", r.seconds);
+    return text + r.forecast + time;
 }
 
 }  // namespace orvantis

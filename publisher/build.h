@@ -26,6 +26,7 @@ struct BuildReport {
     uint64_t bytes = 0;         // of the game's files
     uint64_t bytesWritten = 0;  // into the object store
     bool manifestChanged = false;
+    std::string forecast;  // ForecastText: what players download from the new release
     double seconds = 0;
 };
 

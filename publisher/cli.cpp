@@ -1,11 +1,18 @@
 #include "publisher/cli.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <utility>
 
+#include "manifest/json.h"
 #include "publisher/build.h"
+#include "publisher/forecast.h"
 #include "publisher/keys.h"
+#include "publisher/manifest_text.h"
+#include "publisher/objects.h"
+#include "publisher/published.h"
 #include "publisher/serve.h"
 #include "publisher/verify.h"
 
@@ -17,6 +24,7 @@ const char kUsage[] =
     "  orvantis-publish keygen KEY.pem\n"
     "  orvantis-publish build GAME_DIR ORIGIN_DIR --key KEY.pem\n"
     "  orvantis-publish verify ORIGIN_DIR (--key KEY.pem | --public HEX)\n"
+    "  orvantis-publish diff OLD_MANIFEST NEW_MANIFEST   (manifest files or origin folders)\n"
     "  orvantis-publish serve ORIGIN_DIR [--port N] [--rate KIB_PER_SECOND]\n";
 
 struct Line {
@@ -101,6 +109,44 @@ int Verify(const Line& line, FILE* out, FILE* err) {
     return 0;
 }
 
+// A manifest file, or the manifest an origin folder serves.
+bool ReadManifestArgument(const std::string& path, std::string& body) {
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        PublishedPair pair;
+        if (!ReadPublished(path, pair)) return false;
+        body = pair.body;
+        return true;
+    }
+    return ReadWholeFile(path, body);
+}
+
+int Diff(const Line& line, FILE* out, FILE* err) {
+    if (line.positional.size() != 2) return Usage(err, "diff takes OLD_MANIFEST NEW_MANIFEST");
+    const std::string& oldPath = line.positional[0];
+    const std::string& newPath = line.positional[1];
+    std::string oldBody, newBody;
+    for (const auto& [path, body] : {std::pair{&oldPath, &oldBody}, std::pair{&newPath, &newBody}}) {
+        if (!ReadManifestArgument(*path, *body)) {
+            fprintf(err, "error: %s: no manifest there\n", path->c_str());
+            return 1;
+        }
+    }
+    std::vector<Entry> before, after;
+    if (!Json(oldBody).Files(before)) {
+        fprintf(err, "error: %s: the launcher's reader cannot read it\n", oldPath.c_str());
+        return 1;
+    }
+    std::vector<std::string> problems = CheckManifest(newBody, after);
+    if (!problems.empty()) {
+        for (const std::string& problem : problems) fprintf(err, "wrong: %s\n", problem.c_str());
+        fprintf(err, "The launcher would refuse %s: it downloads nothing from it.\n", newPath.c_str());
+        return 1;
+    }
+    fputs(ForecastText(ForecastRelease(before, after), false, newBody.size()).c_str(), out);
+    return 0;
+}
+
 int ServeCommand(const Line& line, FILE* out, FILE* err) {
     if (line.positional.size() != 1) return Usage(err, "serve takes ORIGIN_DIR [--port N] [--rate KIB_PER_SECOND]");
     int port = 0;
@@ -135,6 +181,7 @@ int RunCommand(const std::vector<std::string>& args, FILE* out, FILE* err) {
     if (command == "keygen") return Keygen(line, out, err);
     if (command == "build") return Build(line, out, err);
     if (command == "verify") return Verify(line, out, err);
+    if (command == "diff") return Diff(line, out, err);
     if (command == "serve") return ServeCommand(line, out, err);
     return Usage(err, "unknown command " + command);
 }

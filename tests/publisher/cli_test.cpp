@@ -79,12 +79,37 @@ TEST_F(Cli, RejectsCommandLinesItCannotUnderstand) {
         {"serve", "origin", "--rate", "fast"},
         {"serve", "origin", "--rate", "2000000000"},
         {"build", "g", "o", "--key", "k", "--force"},
+        {"diff", "old.json"},
     };
     for (const auto& args : rows) {
         SCOPED_TRACE(args.empty() ? "(nothing)" : args[0] + " ...");
         EXPECT_EQ(Run(args), 2);
         EXPECT_NE(err.find("usage:"), std::string::npos);
     }
+}
+
+TEST_F(Cli, DiffForecastsFromTwoManifestsAndRefusesOneTheLauncherWouldNot) {
+    WriteFile(game + "/Main.exe", "exe");
+    for (int i = 0; i < 10; ++i) WriteFile(game + "/Data/f" + std::to_string(i), test::Bytes(i, 100));
+    ASSERT_EQ(Run({"build", game, origin, "--key", test::DevKey()}), 0) << err;
+    std::string first = origin + "/first.json";
+    WriteFile(first, ReadFile(origin + "/update/manifest.json"));
+    WriteFile(game + "/Data/f3", "changed");
+    WriteFile(game + "/Data/new", "new");
+    ASSERT_EQ(Run({"build", game, origin, "--key", test::DevKey()}), 0) << err;
+    std::string built = out;
+
+    ASSERT_EQ(Run({"diff", first, origin}), 0) << err;
+    EXPECT_NE(out.find("Changed: 1 files, added: 1, removed: 0\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Update: 2 files, 2 requests (0 whole packs, 2 objects), 10 bytes"), std::string::npos) << out;
+    // build said the same, from the manifest the origin served before it.
+    EXPECT_NE(built.find(out.substr(out.find("Changed:"))), std::string::npos) << built;
+
+    WriteFile(dir + "/bad.json", "{\"files\":[{\"path\":\"../x\",\"size\":1,\"sha256\":\"" + std::string(64, 'a') + "\"}]}");
+    EXPECT_EQ(Run({"diff", first, dir + "/bad.json"}), 1);
+    EXPECT_NE(err.find("The launcher would refuse"), std::string::npos) << err;
+    EXPECT_EQ(Run({"diff", dir + "/missing.json", first}), 1);
+    EXPECT_NE(err.find("no manifest there"), std::string::npos) << err;
 }
 
 // The real program, as an operator starts it: port 0, the port read from its first line.
