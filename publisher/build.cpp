@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <filesystem>
 
@@ -70,11 +72,55 @@ std::vector<Entry> ReleaseEntries(const std::vector<SourceFile>& files, const st
     return entries;
 }
 
+// Launchers keep the highest release number they have accepted and refuse a lower one, so a
+// release whose content changes gets a number above the origin's last; a rebuild of the same
+// content keeps its number, and so its manifest and signature. The clock makes the number grow
+// even when the origin folder is lost. False with the reason in r.problems.
+bool ChooseRelease(const BuildOptions& o, const ReleaseField& last, bool sameEntries, BuildReport& r) {
+    r.previousRelease = last.valid ? last.value : 0;
+    if (o.release > 0) {
+        r.release = o.release;
+        if (last.valid && o.release <= last.value)
+            r.notes.push_back("warning: release " + std::to_string(o.release) +
+                              " is not above the origin's current release " + std::to_string(last.value) +
+                              "; launchers that have accepted a release above " + std::to_string(o.release) +
+                              " refuse this one");
+        return true;
+    }
+    if (last.present && !last.valid) {
+        r.problems.push_back(o.origin + "/update/manifest.json: its \"release\" is not one unsigned decimal "
+                             "integer; give the number with --release N, above the highest release players have seen");
+        return false;
+    }
+    if (last.valid && sameEntries) {
+        r.release = last.value;
+        return true;
+    }
+    if (last.valid && last.value == UINT64_MAX) {
+        r.problems.push_back(o.origin + "/update/manifest.json: release " + std::to_string(last.value) +
+                             " has no number above it; give one with --release N");
+        return false;
+    }
+    uint64_t now = o.now > 0 ? o.now : uint64_t(time(nullptr));
+    r.release = std::max(now, r.previousRelease + 1);
+    return true;
+}
+
 // Checks the manifest as the launcher will read it, then signs it and puts it in place with its
 // signature. False with the reasons in r.problems when nothing was written.
 bool WriteManifest(const BuildOptions& o, EVP_PKEY* key, const std::vector<Entry>& entries,
                    const std::string& filesDir, BuildReport& r) {
-    std::string body = ManifestText(entries);
+    // What the origin serves now: its number, and what players who have it will download (when
+    // the launcher's reader can read it).
+    PublishedPair served;
+    bool serving = ReadPublished(o.origin, served);
+    std::vector<Entry> before;
+    bool previous = serving && Json(served.body).Files(before);
+    if (!previous) before.clear();
+    if (!ChooseRelease(o, serving ? ReleaseOf(served.body) : ReleaseField(), previous && before == entries, r))
+        return false;
+
+    std::string body = ManifestText(entries, r.release);
     std::vector<Entry> read;
     for (const std::string& problem : CheckManifest(body, read)) r.problems.push_back(problem);
     if (r.problems.empty() && read != entries)
@@ -93,13 +139,6 @@ bool WriteManifest(const BuildOptions& o, EVP_PKEY* key, const std::vector<Entry
         return false;
     }
 
-    // What players will download, against the release the origin serves now (if the launcher's
-    // reader can read it).
-    PublishedPair served;
-    bool serving = ReadPublished(o.origin, served);
-    std::vector<Entry> before;
-    bool previous = serving && Json(served.body).Files(before);
-    if (!previous) before.clear();
     r.forecast = ForecastText(ForecastRelease(before, entries), !previous, body.size());
 
     // ECDSA signatures differ at every signing; an unchanged manifest keeps its signature so that
@@ -196,9 +235,16 @@ std::string BuildSummary(const BuildReport& r) {
              "Manifest: %s\n",
              r.files, double(r.bytes) / mib, r.packedFiles, r.packs, r.objectsWritten, double(r.bytesWritten) / mib,
              r.objectsPresent, r.manifestChanged ? "written and signed" : "unchanged, signature kept");
+    std::string release = "Release: " + std::to_string(r.release);
+    if (!r.manifestChanged)
+        release += ", unchanged\n";
+    else if (r.previousRelease > 0)
+        release += " (the origin served " + std::to_string(r.previousRelease) + " before)\n";
+    else
+        release += " (the origin served no numbered release before)\n";
     char time[64];
     snprintf(time, sizeof time, "Time: %.2f s\n", r.seconds);
-    return text + r.forecast + time;
+    return text + release + r.forecast + time;
 }
 
 }  // namespace orvantis

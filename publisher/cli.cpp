@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <utility>
 
@@ -22,14 +23,14 @@ namespace {
 const char kUsage[] =
     "usage:\n"
     "  orvantis-publish keygen KEY.pem\n"
-    "  orvantis-publish build GAME_DIR ORIGIN_DIR --key KEY.pem\n"
+    "  orvantis-publish build GAME_DIR ORIGIN_DIR --key KEY.pem [--release N]\n"
     "  orvantis-publish verify ORIGIN_DIR (--key KEY.pem | --public HEX)\n"
     "  orvantis-publish diff OLD_MANIFEST NEW_MANIFEST   (manifest files or origin folders)\n"
     "  orvantis-publish serve ORIGIN_DIR [--port N] [--rate KIB_PER_SECOND]\n";
 
 struct Line {
     std::vector<std::string> positional;
-    std::string key, publicHex, port, rate;
+    std::string key, publicHex, port, rate, release;
     std::string error;
 };
 
@@ -41,6 +42,7 @@ Line Parse(const std::vector<std::string>& args) {
                              : a == "--public" ? &line.publicHex
                              : a == "--port"   ? &line.port
                              : a == "--rate"   ? &line.rate
+                             : a == "--release" ? &line.release
                                                : nullptr;
         if (value) {
             if (i + 1 >= args.size()) {
@@ -76,10 +78,25 @@ int Keygen(const Line& line, FILE* out, FILE* err) {
     return 0;
 }
 
+// Digits only, 1 to 2^64 - 1.
+bool ReleaseNumber(const std::string& text, uint64_t& value) {
+    if (text.empty() || text.size() > 20 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    errno = 0;
+    value = strtoull(text.c_str(), nullptr, 10);
+    return errno == 0 && value > 0;
+}
+
+std::string ReleaseText(const ReleaseField& release) {
+    if (!release.present) return "none";
+    return release.valid ? std::to_string(release.value) : "not a valid number";
+}
+
 int Build(const Line& line, FILE* out, FILE* err) {
     if (line.positional.size() != 2 || line.key.empty())
-        return Usage(err, "build takes GAME_DIR ORIGIN_DIR --key KEY.pem");
+        return Usage(err, "build takes GAME_DIR ORIGIN_DIR --key KEY.pem [--release N]");
     BuildOptions options{line.positional[0], line.positional[1], line.key, isatty(fileno(err)) == 1};
+    if (!line.release.empty() && !ReleaseNumber(line.release, options.release))
+        return Usage(err, "--release takes a number from 1 to 18446744073709551615");
     BuildReport report = BuildRelease(options);
     for (const std::string& note : report.notes) fprintf(err, "%s\n", note.c_str());
     if (!report.problems.empty()) {
@@ -106,6 +123,8 @@ int Verify(const Line& line, FILE* out, FILE* err) {
     }
     fprintf(out, "OK: signature valid, %zu files, %zu objects and %zu packs intact\n", report.entries, report.objects,
             report.packs);
+    fprintf(out, "Release: %s%s\n", ReleaseText(report.release).c_str(),
+            report.release.present ? "" : " (made by an older build: launchers cannot tell it from an older release)");
     return 0;
 }
 
@@ -143,6 +162,11 @@ int Diff(const Line& line, FILE* out, FILE* err) {
         fprintf(err, "The launcher would refuse %s: it downloads nothing from it.\n", newPath.c_str());
         return 1;
     }
+    ReleaseField oldRelease = ReleaseOf(oldBody), newRelease = ReleaseOf(newBody);
+    fprintf(out, "Release: %s -> %s\n", ReleaseText(oldRelease).c_str(), ReleaseText(newRelease).c_str());
+    if (oldRelease.valid && (!newRelease.valid || newRelease.value < oldRelease.value))
+        fprintf(out, "warning: launchers that have accepted release %llu refuse this manifest\n",
+                (unsigned long long)oldRelease.value);
     fputs(ForecastText(ForecastRelease(before, after), false, newBody.size()).c_str(), out);
     return 0;
 }

@@ -126,6 +126,9 @@ VerifyReport VerifyRelease(const VerifyOptions& o) {
         return r;
     }
     CheckSignature(o, pair, r);
+    r.release = ReleaseOf(pair.body);
+    if (r.release.present && !r.release.valid)
+        r.problems.push_back("manifest.json: its \"release\" is not one unsigned decimal integer");
     std::vector<Entry> entries;
     for (const std::string& problem : CheckManifest(pair.body, entries)) r.problems.push_back(problem);
     r.entries = entries.size();

@@ -55,6 +55,7 @@ TEST_F(Cli, KeygenBuildVerifyRoundTrip) {
 
     ASSERT_EQ(Run({"verify", origin, "--public", publicHex}), 0) << err;
     EXPECT_NE(out.find("OK: signature valid, 11 files"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(out, std::regex("\nRelease: [0-9]+\n"))) << out;
     EXPECT_EQ(Run({"verify", origin, "--key", test::DevKey()}), 1);
     EXPECT_NE(err.find("wrong: manifest.json.sig: not a valid signature"), std::string::npos) << err;
 
@@ -80,12 +81,42 @@ TEST_F(Cli, RejectsCommandLinesItCannotUnderstand) {
         {"serve", "origin", "--rate", "2000000000"},
         {"build", "g", "o", "--key", "k", "--force"},
         {"diff", "old.json"},
+        {"build", "g", "o", "--key", "k", "--release", "0"},
+        {"build", "g", "o", "--key", "k", "--release", "-5"},
+        {"build", "g", "o", "--key", "k", "--release", "12abc"},
+        {"build", "g", "o", "--key", "k", "--release", "18446744073709551616"},
     };
     for (const auto& args : rows) {
         SCOPED_TRACE(args.empty() ? "(nothing)" : args[0] + " ...");
         EXPECT_EQ(Run(args), 2);
         EXPECT_NE(err.find("usage:"), std::string::npos);
     }
+}
+
+TEST_F(Cli, BuildTakesAReleaseNumberAndVerifyAndDiffShowIt) {
+    WriteFile(game + "/Main.exe", "exe");
+    ASSERT_EQ(Run({"build", game, origin, "--key", test::DevKey(), "--release", "18446744073709551615"}), 0) << err;
+    EXPECT_NE(out.find("Release: 18446744073709551615 (the origin served no numbered release before)\n"),
+              std::string::npos)
+        << out;
+    std::string first = dir + "/first.json";
+    WriteFile(first, ReadFile(origin + "/update/manifest.json"));
+    ASSERT_EQ(Run({"verify", origin, "--key", test::DevKey()}), 0) << err;
+    EXPECT_NE(out.find("Release: 18446744073709551615\n"), std::string::npos) << out;
+
+    // No number above the largest: the build says how to go on.
+    WriteFile(game + "/Data/new", "new");
+    EXPECT_EQ(Run({"build", game, origin, "--key", test::DevKey()}), 1);
+    EXPECT_NE(err.find("has no number above it; give one with --release N"), std::string::npos) << err;
+    ASSERT_EQ(Run({"build", game, origin, "--key", test::DevKey(), "--release", "7"}), 0) << err;
+    EXPECT_NE(err.find("warning: release 7 is not above the origin's current release 18446744073709551615"),
+              std::string::npos)
+        << err;
+    ASSERT_EQ(Run({"diff", first, origin}), 0) << err;
+    EXPECT_NE(out.find("Release: 18446744073709551615 -> 7\nwarning: launchers that have accepted release "
+                       "18446744073709551615 refuse this manifest\n"),
+              std::string::npos)
+        << out;
 }
 
 TEST_F(Cli, DiffForecastsFromTwoManifestsAndRefusesOneTheLauncherWouldNot) {
