@@ -218,6 +218,9 @@ BuildReport BuildRelease(const BuildOptions& o) {
     }
 
     if (!WriteManifest(o, key.get(), ReleaseEntries(walk.files, packs, objects), filesDir, r)) return r;
+    std::vector<std::string> paths;
+    for (const SourceFile& f : walk.files) paths.push_back(f.path);
+    r.longestPath = LongestPathText(paths);
     r.files = walk.files.size();
     r.packs = packs.size();
     for (const auto& p : packs) r.packedFiles += p.size();
@@ -244,7 +247,7 @@ std::string BuildSummary(const BuildReport& r) {
         release += " (the origin served no numbered release before)\n";
     char time[64];
     snprintf(time, sizeof time, "Time: %.2f s\n", r.seconds);
-    return text + release + r.forecast + time;
+    return text + release + r.forecast + r.longestPath + time;
 }
 
 }  // namespace orvantis

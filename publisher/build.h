@@ -30,7 +30,8 @@ struct BuildReport {
     bool manifestChanged = false;
     uint64_t release = 0;          // the manifest's release number
     uint64_t previousRelease = 0;  // the number of the manifest the origin served before; 0: none
-    std::string forecast;  // ForecastText: what players download from the new release
+    std::string forecast;     // ForecastText: what players download from the new release
+    std::string longestPath;  // LongestPathText of the release's files
     double seconds = 0;
 };
 

@@ -13,6 +13,7 @@
 #include "publisher/keys.h"
 #include "publisher/manifest_text.h"
 #include "publisher/objects.h"
+#include "publisher/path_rules.h"
 #include "publisher/published.h"
 #include "publisher/serve.h"
 #include "publisher/verify.h"
@@ -125,6 +126,7 @@ int Verify(const Line& line, FILE* out, FILE* err) {
             report.packs);
     fprintf(out, "Release: %s%s\n", ReleaseText(report.release).c_str(),
             report.release.present ? "" : " (made by an older build: launchers cannot tell it from an older release)");
+    fputs(report.longestPath.c_str(), out);
     return 0;
 }
 
@@ -168,6 +170,9 @@ int Diff(const Line& line, FILE* out, FILE* err) {
         fprintf(out, "warning: launchers that have accepted release %llu refuse this manifest\n",
                 (unsigned long long)oldRelease.value);
     fputs(ForecastText(ForecastRelease(before, after), false, newBody.size()).c_str(), out);
+    std::vector<std::string> paths;
+    for (const Entry& e : after) paths.push_back(e.path);
+    fputs(LongestPathText(paths).c_str(), out);
     return 0;
 }
 

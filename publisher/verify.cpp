@@ -133,6 +133,9 @@ VerifyReport VerifyRelease(const VerifyOptions& o) {
     for (const std::string& problem : CheckManifest(pair.body, entries)) r.problems.push_back(problem);
     r.entries = entries.size();
     if (entries.empty()) return r;
+    std::vector<std::string> paths;
+    for (const Entry& e : entries) paths.push_back(e.path);
+    r.longestPath = LongestPathText(paths);
 
     std::string filesDir = o.origin + "/update/files";
     ProgressBar bar;

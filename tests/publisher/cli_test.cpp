@@ -51,11 +51,17 @@ TEST_F(Cli, KeygenBuildVerifyRoundTrip) {
     for (int i = 0; i < 10; ++i) WriteFile(game + "/Data/f" + std::to_string(i), test::Bytes(i, 100));
     ASSERT_EQ(Run({"build", game, origin, "--key", key}), 0) << err;
     EXPECT_TRUE(std::regex_search(out, std::regex("Files: 11 .*\n(.*\n)*Time: [0-9.]+ s\n"))) << out;
+    EXPECT_NE(out.find("Longest path: 8 characters (Main.exe): it fits game folders of up to 510 characters\n"),
+              std::string::npos)
+        << out;
     EXPECT_NE(out.find("in 1 packs"), std::string::npos) << out;
 
     ASSERT_EQ(Run({"verify", origin, "--public", publicHex}), 0) << err;
     EXPECT_NE(out.find("OK: signature valid, 11 files"), std::string::npos);
     EXPECT_TRUE(std::regex_search(out, std::regex("\nRelease: [0-9]+\n"))) << out;
+    EXPECT_NE(out.find("Longest path: 8 characters (Main.exe): it fits game folders of up to 510 characters\n"),
+              std::string::npos)
+        << out;
     EXPECT_EQ(Run({"verify", origin, "--key", test::DevKey()}), 1);
     EXPECT_NE(err.find("wrong: manifest.json.sig: not a valid signature"), std::string::npos) << err;
 
