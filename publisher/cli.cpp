@@ -1,11 +1,20 @@
 #include "publisher/cli.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <utility>
 
+#include "manifest/json.h"
 #include "publisher/build.h"
+#include "publisher/forecast.h"
 #include "publisher/keys.h"
+#include "publisher/manifest_text.h"
+#include "publisher/objects.h"
+#include "publisher/path_rules.h"
+#include "publisher/published.h"
 #include "publisher/serve.h"
 #include "publisher/verify.h"
 
@@ -15,13 +24,14 @@ namespace {
 const char kUsage[] =
     "usage:\n"
     "  orvantis-publish keygen KEY.pem\n"
-    "  orvantis-publish build GAME_DIR ORIGIN_DIR --key KEY.pem\n"
+    "  orvantis-publish build GAME_DIR ORIGIN_DIR --key KEY.pem [--release N]\n"
     "  orvantis-publish verify ORIGIN_DIR (--key KEY.pem | --public HEX)\n"
+    "  orvantis-publish diff OLD_MANIFEST NEW_MANIFEST   (manifest files or origin folders)\n"
     "  orvantis-publish serve ORIGIN_DIR [--port N] [--rate KIB_PER_SECOND]\n";
 
 struct Line {
     std::vector<std::string> positional;
-    std::string key, publicHex, port, rate;
+    std::string key, publicHex, port, rate, release;
     std::string error;
 };
 
@@ -33,6 +43,7 @@ Line Parse(const std::vector<std::string>& args) {
                              : a == "--public" ? &line.publicHex
                              : a == "--port"   ? &line.port
                              : a == "--rate"   ? &line.rate
+                             : a == "--release" ? &line.release
                                                : nullptr;
         if (value) {
             if (i + 1 >= args.size()) {
@@ -68,15 +79,33 @@ int Keygen(const Line& line, FILE* out, FILE* err) {
     return 0;
 }
 
+// Digits only, 1 to 2^64 - 1.
+bool ReleaseNumber(const std::string& text, uint64_t& value) {
+    if (text.empty() || text.size() > 20 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    errno = 0;
+    value = strtoull(text.c_str(), nullptr, 10);
+    return errno == 0 && value > 0;
+}
+
+std::string ReleaseText(const ReleaseField& release) {
+    if (!release.present) return "none";
+    return release.valid ? std::to_string(release.value) : "not a valid number";
+}
+
 int Build(const Line& line, FILE* out, FILE* err) {
     if (line.positional.size() != 2 || line.key.empty())
-        return Usage(err, "build takes GAME_DIR ORIGIN_DIR --key KEY.pem");
+        return Usage(err, "build takes GAME_DIR ORIGIN_DIR --key KEY.pem [--release N]");
     BuildOptions options{line.positional[0], line.positional[1], line.key, isatty(fileno(err)) == 1};
+    if (!line.release.empty() && !ReleaseNumber(line.release, options.release))
+        return Usage(err, "--release takes a number from 1 to 18446744073709551615");
     BuildReport report = BuildRelease(options);
     for (const std::string& note : report.notes) fprintf(err, "%s\n", note.c_str());
     if (!report.problems.empty()) {
         for (const std::string& problem : report.problems) fprintf(err, "refused: %s\n", problem.c_str());
         fprintf(err, "Nothing was published; the origin's manifest is unchanged.\n");
+        if (report.objectsWritten > 0)
+            fprintf(err, "The %zu objects written stay in the store, where no manifest names them yet.\n",
+                    report.objectsWritten);
         return 1;
     }
     fputs(BuildSummary(report).c_str(), out);
@@ -95,6 +124,55 @@ int Verify(const Line& line, FILE* out, FILE* err) {
     }
     fprintf(out, "OK: signature valid, %zu files, %zu objects and %zu packs intact\n", report.entries, report.objects,
             report.packs);
+    fprintf(out, "Release: %s%s\n", ReleaseText(report.release).c_str(),
+            report.release.present ? "" : " (made by an older build: launchers cannot tell it from an older release)");
+    fputs(report.longestPath.c_str(), out);
+    return 0;
+}
+
+// A manifest file, or the manifest an origin folder serves.
+bool ReadManifestArgument(const std::string& path, std::string& body) {
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        PublishedPair pair;
+        if (!ReadPublished(path, pair)) return false;
+        body = pair.body;
+        return true;
+    }
+    return ReadWholeFile(path, body);
+}
+
+int Diff(const Line& line, FILE* out, FILE* err) {
+    if (line.positional.size() != 2) return Usage(err, "diff takes OLD_MANIFEST NEW_MANIFEST");
+    const std::string& oldPath = line.positional[0];
+    const std::string& newPath = line.positional[1];
+    std::string oldBody, newBody;
+    for (const auto& [path, body] : {std::pair{&oldPath, &oldBody}, std::pair{&newPath, &newBody}}) {
+        if (!ReadManifestArgument(*path, *body)) {
+            fprintf(err, "error: %s: no manifest there\n", path->c_str());
+            return 1;
+        }
+    }
+    std::vector<Entry> before, after;
+    if (!Json(oldBody).Files(before)) {
+        fprintf(err, "error: %s: the launcher's reader cannot read it\n", oldPath.c_str());
+        return 1;
+    }
+    std::vector<std::string> problems = CheckManifest(newBody, after);
+    if (!problems.empty()) {
+        for (const std::string& problem : problems) fprintf(err, "wrong: %s\n", problem.c_str());
+        fprintf(err, "The launcher would refuse %s: it downloads nothing from it.\n", newPath.c_str());
+        return 1;
+    }
+    ReleaseField oldRelease = ReleaseOf(oldBody), newRelease = ReleaseOf(newBody);
+    fprintf(out, "Release: %s -> %s\n", ReleaseText(oldRelease).c_str(), ReleaseText(newRelease).c_str());
+    if (oldRelease.valid && (!newRelease.valid || newRelease.value < oldRelease.value))
+        fprintf(out, "warning: launchers that have accepted release %llu refuse this manifest\n",
+                (unsigned long long)oldRelease.value);
+    fputs(ForecastText(ForecastRelease(before, after), false, newBody.size()).c_str(), out);
+    std::vector<std::string> paths;
+    for (const Entry& e : after) paths.push_back(e.path);
+    fputs(LongestPathText(paths).c_str(), out);
     return 0;
 }
 
@@ -132,6 +210,7 @@ int RunCommand(const std::vector<std::string>& args, FILE* out, FILE* err) {
     if (command == "keygen") return Keygen(line, out, err);
     if (command == "build") return Build(line, out, err);
     if (command == "verify") return Verify(line, out, err);
+    if (command == "diff") return Diff(line, out, err);
     if (command == "serve") return ServeCommand(line, out, err);
     return Usage(err, "unknown command " + command);
 }

@@ -8,8 +8,10 @@
 
 namespace orvantis {
 
-std::string ManifestText(const std::vector<Entry>& entries) {
-    std::string out = "{\"files\":[\n";
+std::string ManifestText(const std::vector<Entry>& entries, uint64_t release) {
+    std::string out = "{";
+    if (release > 0) out += "\"release\":" + std::to_string(release) + ",";
+    out += "\"files\":[\n";
     for (size_t i = 0; i < entries.size(); ++i) {
         const Entry& e = entries[i];
         out += "{\"path\":\"" + e.path + "\",\"size\":" + std::to_string(e.size) + ",\"sha256\":\"" + e.sha256 + "\"";
@@ -20,6 +22,62 @@ std::string ManifestText(const std::vector<Entry>& entries) {
     }
     out += "]}\n";
     return out;
+}
+
+namespace {
+
+bool IsJsonSpace(char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
+
+void SkipSpace(Json& json) {
+    while (json.pos < json.text.size() && IsJsonSpace(json.text[json.pos])) ++json.pos;
+}
+
+bool Take(Json& json, char c) {
+    SkipSpace(json);
+    if (json.pos >= json.text.size() || json.text[json.pos] != c) return false;
+    ++json.pos;
+    return true;
+}
+
+// Digits only, as the launcher's reader takes its numbers, but without its wrap past 64 bits.
+bool Unsigned(Json& json, uint64_t& value) {
+    SkipSpace(json);
+    size_t start = json.pos;
+    value = 0;
+    for (; json.pos < json.text.size() && json.text[json.pos] >= '0' && json.text[json.pos] <= '9'; ++json.pos) {
+        uint64_t digit = uint64_t(json.text[json.pos] - '0');
+        if (value > (UINT64_MAX - digit) / 10) return false;
+        value = value * 10 + digit;
+    }
+    if (json.pos == start) return false;
+    size_t after = json.pos;
+    SkipSpace(json);
+    bool ends = json.pos < json.text.size() && (json.text[json.pos] == ',' || json.text[json.pos] == '}');
+    json.pos = after;
+    return ends;
+}
+
+}  // namespace
+
+ReleaseField ReleaseOf(const std::string& body) {
+    ReleaseField field;
+    Json json(body);
+    if (!Take(json, '{')) return field;
+    std::string key;
+    while (json.String(key) && Take(json, ':')) {
+        if (key == "release") {
+            uint64_t value = 0;
+            bool ok = Unsigned(json, value);
+            field.valid = ok && !field.present;
+            field.present = true;
+            field.value = value;
+            if (!ok && !json.Skip()) break;
+        } else if (!json.Skip()) {
+            break;
+        }
+        if (!Take(json, ',')) break;
+    }
+    return field;
 }
 
 std::string EntryProblem(const Entry& e) {

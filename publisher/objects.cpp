@@ -69,9 +69,8 @@ int OpenTemporary(const std::string& target, std::string& temporary) {
 }
 
 // Renames, or removes the temporary file; true when target now holds the data. Objects are not
-// flushed one by one (see SyncStore); the manifest and its signature are (flush).
-bool Finish(int fd, bool ok, bool flush, const std::string& temporary, const std::string& target) {
-    if (flush) ok = ok && fsync(fd) == 0;
+// flushed one by one (see SyncStore).
+bool Finish(int fd, bool ok, const std::string& temporary, const std::string& target) {
     if (close(fd) != 0) ok = false;
     if (ok && rename(temporary.c_str(), target.c_str()) == 0) return true;
     unlink(temporary.c_str());
@@ -158,36 +157,18 @@ bool WriteObject(const std::string& filesDir, const std::string& name, const std
                     : name + ": the object's bytes do not match its name; build again";
         ok = false;
     }
-    if (!Finish(fd, ok, false, temporary, target)) {
+    if (!Finish(fd, ok, temporary, target)) {
         if (ok) error = target + ": cannot be written (" + strerror(errno) + ")";
         return false;
     }
     return true;
 }
 
-// A file without a name until it is whole: its creation takes no lock on the store's folder (which
-// several writers share) and no temporary name can be left behind. Linked in place, it never
-// replaces an object: false when name exists (a damaged one), or when the file system or a missing
-// /proc gets in the way; the caller then goes by a temporary name.
-bool WriteUnnamed(const std::string& filesDir, const std::string& name, const char* data, size_t n) {
-    int fd = open(filesDir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    fchmod(fd, 0644);
-    bool ok = WriteBytes(fd, data, n);
-    if (ok) {
-        char self[64];
-        snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-        ok = linkat(AT_FDCWD, self, AT_FDCWD, (filesDir + "/" + name).c_str(), AT_SYMLINK_FOLLOW) == 0;
-    }
-    return close(fd) == 0 && ok;
-}
-
 bool WriteObjectBytes(const std::string& filesDir, const std::string& name, const char* data, size_t n,
                       std::string& error) {
-    if (WriteUnnamed(filesDir, name, data, n)) return true;
     std::string target = filesDir + "/" + name, temporary;
     int fd = OpenTemporary(target, temporary);
-    if (fd < 0 || !Finish(fd, WriteBytes(fd, data, n), false, temporary, target)) {
+    if (fd < 0 || !Finish(fd, WriteBytes(fd, data, n), temporary, target)) {
         error = target + ": cannot be written (" + strerror(errno) + ")";
         return false;
     }
@@ -200,16 +181,6 @@ bool SyncStore(const std::string& filesDir, std::string& error) {
     if (!ok) error = filesDir + ": cannot be flushed to disk (" + strerror(errno) + ")";
     if (fd >= 0) close(fd);
     return ok;
-}
-
-bool WriteFileAtomically(const std::string& path, const std::string& data, std::string& error) {
-    std::string temporary;
-    int fd = OpenTemporary(path, temporary);
-    if (fd < 0 || !Finish(fd, WriteAll(fd, data.data(), data.size()), true, temporary, path)) {
-        error = path + ": cannot be written (" + strerror(errno) + ")";
-        return false;
-    }
-    return true;
 }
 
 bool ReadWholeFile(const std::string& path, std::string& out) {

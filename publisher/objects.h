@@ -38,9 +38,6 @@ bool WriteObjectBytes(const std::string& filesDir, const std::string& name, cons
 // before the manifest is written stands for all of them (see BuildRelease).
 bool SyncStore(const std::string& filesDir, std::string& error);
 
-// Replaces path with data (mode 0644) through a temporary file and a rename.
-bool WriteFileAtomically(const std::string& path, const std::string& data, std::string& error);
-
 // The whole file, or false.
 bool ReadWholeFile(const std::string& path, std::string& out);
 

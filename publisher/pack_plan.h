@@ -20,7 +20,8 @@ constexpr size_t kMinPackFiles = 8;
 constexpr uint32_t kBoundaryEvery = 32;
 
 // Groups of indices into files (byte-wise ascending by path), each group one pack, each index in
-// ascending order. Every group has at least kMinPackFiles files and 1 to kPackLimit bytes.
+// ascending order. Every group has at least kMinPackFiles files and 1 to kPackLimit bytes, and
+// holds either files under "DataUltra/" (in any letter case) only, or none.
 std::vector<std::vector<size_t>> PlanPacks(const std::vector<SourceFile>& files);
 
 }  // namespace orvantis

@@ -136,9 +136,25 @@ std::string PathProblem(const std::string& path) {
         start = slash + 1;
     }
     if (units > kMaxPathUnits)
-        return "is " + std::to_string(units) + " characters long; the launcher takes at most " +
-               std::to_string(kMaxPathUnits) + " so that it fits inside the game folder's path";
+        return "is " + std::to_string(units) + " characters long; a release takes at most " +
+               std::to_string(kMaxPathUnits) + ", so that it fits game folders of up to " +
+               std::to_string(FolderRoom(kMaxPathUnits)) + " characters";
     return "";
+}
+
+std::string LongestPathText(const std::vector<std::string>& paths) {
+    const std::string* longest = nullptr;
+    size_t most = 0;
+    for (const std::string& p : paths) {
+        size_t units = 0;
+        Utf8Units(p, units);
+        if (!longest || units > most) longest = &p, most = units;
+    }
+    if (!longest) return "";
+    std::string text = "Longest path: " + std::to_string(most) + " characters (" + Printable(*longest) + ")";
+    // The shortest game folder is a drive's root, "C:".
+    if (most + 3 > kLauncherPathUnits) return text + ": too long for any game folder\n";
+    return text + ": it fits game folders of up to " + std::to_string(FolderRoom(most)) + " characters\n";
 }
 
 std::string FoldCase(const std::string& path) {
@@ -165,6 +181,9 @@ const char* LeftOutReason(const std::string& path) {
     if (StartsWithIgnoringAsciiCase(name, "orvantis_update.") || SameIgnoringAsciiCase(name, "orvantis_verify.result"))
         return "a file the launcher writes";
     if (StartsWithIgnoringAsciiCase(name, ".orvantis_pack_")) return "a pack the launcher is unpacking";
+    if (SameIgnoringAsciiCase(name, "OrvantisKesh.exe"))
+        return "the launcher itself, which never replaces its own executable; a new launcher reaches players "
+               "as a full download from the site";
     if (SameIgnoringAsciiCase(name, "OrvantisKesh.old.exe")) return "an old launcher the launcher deletes";
     if (SameIgnoringAsciiCase(name, "config.ini"))
         return "the launcher writes each player's server setting into it; publishing it would overwrite the "

@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <condition_variable>
+#include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -17,7 +19,6 @@
 
 #include "publisher/digest.h"
 #include "publisher/objects.h"
-#include "publisher/pack_plan.h"
 #include "publisher/path_rules.h"
 
 namespace orvantis {
@@ -26,24 +27,102 @@ namespace {
 // Files up to this size are read once into memory: hashed, and written from the very bytes that
 // were hashed. Larger ones are hashed first and read again only when their object is missing.
 constexpr uint64_t kHeldFile = 16ull << 20;
-// Large enough to hold two of the largest files that travel in packs.
-constexpr size_t kSmallestRing = size_t(4) << 20;
-
-uint64_t RoundUp(uint64_t n) { return (n + kDirectAlign - 1) / kDirectAlign * kDirectAlign; }
+constexpr size_t kSmallestInFlight = size_t(4) << 20;
+// The writers mostly wait for the disk (their writes bypass the page cache), so several keep it
+// busy while the reader hashes.
+constexpr size_t kWriters = 4;
 
 struct FreeAligned {
     void operator()(char* p) const { free(p); }
 };
 using AlignedBytes = std::unique_ptr<char[], FreeAligned>;
 
+uint64_t RoundUp(uint64_t n) { return (n + kDirectAlign - 1) / kDirectAlign * kDirectAlign; }
+
+// Aligned so that its object can be written past the page cache; null when memory is short.
 AlignedBytes Aligned(uint64_t n) { return AlignedBytes(static_cast<char*>(aligned_alloc(kDirectAlign, RoundUp(n)))); }
 
-// Where one file's bytes wait between the reader and the writers.
+// One file's bytes as read and hashed, with one byte of room more (see ReadExactly).
 struct Held {
-    uint64_t start = 0;     // position in the endless run of ring bytes; in memory at start % capacity
+    AlignedBytes bytes;
     uint64_t size = 0;
-    bool streamed = false;  // too large to hold: the reader put its object in the store itself
+    std::string sha256;
 };
+
+// What the reader hands to a writer, owned by whoever holds it: one stand-alone file, or every
+// file of a pack (each also written as its own object).
+struct Load {
+    int pack = -1;  // index into packs, or -1 for a stand-alone file
+    std::vector<Held> files;
+    uint64_t size = 0;  // of all files, as booked against the limit
+};
+
+// The queue between the reader and the writers, bounded by the bytes of the loads alive.
+struct Pipeline {
+    // Set before the writers start and read-only while they run.
+    std::string filesDir;
+    std::unordered_set<std::string> inStore;  // names in the store when the build began
+
+    std::vector<std::string> packHashes;  // packHashes[p] written by the one writer of pack p
+
+    std::mutex lock;
+    std::condition_variable changed;  // a load queued or freed, the reader done, or a failure
+    std::deque<Load> queued;
+    uint64_t inFlight = 0;  // bytes reserved by the reader and not yet freed by a writer
+    uint64_t limit = 0;
+    bool readerDone = false;
+    bool failed = false;
+    std::string problem;                      // the first one
+    std::unordered_set<std::string> claimed;  // objects a thread has taken on
+};
+
+void Fail(Pipeline& q, const std::string& problem) {
+    std::lock_guard<std::mutex> hold(q.lock);
+    if (!q.failed) q.problem = problem;
+    q.failed = true;
+    q.changed.notify_all();
+}
+
+// Books n bytes for the reader; false once the build failed. own is what the reader itself
+// holds (packs it is still filling): when nothing else is in flight the booking goes through
+// even past the limit, so that one load larger than the limit can never wait forever.
+bool Reserve(Pipeline& q, uint64_t n, uint64_t own) {
+    std::unique_lock<std::mutex> hold(q.lock);
+    q.changed.wait(hold, [&] { return q.failed || q.inFlight + n <= q.limit || q.inFlight <= own; });
+    if (q.failed) return false;
+    q.inFlight += n;
+    return true;
+}
+
+void Free(Pipeline& q, uint64_t n) {
+    std::lock_guard<std::mutex> hold(q.lock);
+    q.inFlight -= n;
+    q.changed.notify_all();
+}
+
+bool Push(Pipeline& q, Load&& load) {
+    std::lock_guard<std::mutex> hold(q.lock);
+    if (q.failed) return false;
+    q.queued.push_back(std::move(load));
+    q.changed.notify_all();
+    return true;
+}
+
+void ReaderDone(Pipeline& q) {
+    std::lock_guard<std::mutex> hold(q.lock);
+    q.readerDone = true;
+    q.changed.notify_all();
+}
+
+// The next load for a writer; false when the reader is done and nothing is left, or the build failed.
+bool Pop(Pipeline& q, Load& load) {
+    std::unique_lock<std::mutex> hold(q.lock);
+    q.changed.wait(hold, [&] { return q.failed || !q.queued.empty() || q.readerDone; });
+    if (q.failed || q.queued.empty()) return false;
+    load = std::move(q.queued.front());
+    q.queued.pop_front();
+    return true;
+}
 
 struct Tally {
     size_t written = 0;
@@ -51,68 +130,24 @@ struct Tally {
     uint64_t bytes = 0;
 };
 
-// The file objects' writers mostly wait for the disk (their writes bypass the page cache), so
-// several keep it busy while the reader hashes.
-constexpr size_t kFileWriters = 3;
-
-struct Shared {
-    // Set before the writers start and read-only while they run.
-    const std::vector<SourceFile>* files = nullptr;
-    const std::vector<std::vector<size_t>>* packs = nullptr;
-    const std::vector<int>* packOf = nullptr;
-    std::string filesDir;
-    std::unordered_set<std::string> inStore;  // names in the store when the build began
-    AlignedBytes ring;
-    uint64_t capacity = 0;
-    uint64_t heldLimit = 0;
-
-    // held[i] and fileHashes[i] are written by the reader before ready passes i and not changed
-    // afterwards; packHashes by the pack writer alone.
-    std::vector<Held> held;
-    std::vector<std::string> fileHashes;
-    std::vector<std::string> packHashes;
-
-    std::mutex lock;
-    std::condition_variable filled;  // ready moved, or failed
-    std::condition_variable freed;   // filesDone or packsDone moved, or failed
-    size_t ready = 0;                // files whose bytes are in the ring
-    size_t taken = 0;                // files a file writer has taken on
-    std::vector<bool> written;       // file i's object is in place (or was not to be written)
-    size_t filesDone = 0;            // files before this one are all written
-    size_t packsDone = 0;            // files before this one are all in the pack writer's hands
-    bool failed = false;
-    std::string problem;             // the first one
-    std::unordered_set<std::string> claimed;  // objects a thread has taken on
-};
-
-void Fail(Shared& s, const std::string& problem) {
-    std::lock_guard<std::mutex> hold(s.lock);
-    if (!s.failed) s.problem = problem;
-    s.failed = true;
-    s.filled.notify_all();
-    s.freed.notify_all();
-}
-
-char* At(Shared& s, uint64_t start) { return s.ring.get() + start % s.capacity; }
-
 // An object already in the store is trusted only once its bytes hash to its name: an earlier
 // build that was interrupted may have left a damaged one there, as objects are not flushed one
 // by one. write puts the object in place when it is missing or damaged. Two files with the same
 // bytes, or a pack that equals a file, make one object, written by whichever thread came first.
 template <typename Write>
-bool StoreObject(Shared& s, Tally& t, const std::string& name, uint64_t size, Write write) {
+bool StoreObject(Pipeline& q, Tally& t, const std::string& name, uint64_t size, Write write) {
     {
-        std::lock_guard<std::mutex> hold(s.lock);
-        if (!s.claimed.insert(name).second) return true;
+        std::lock_guard<std::mutex> hold(q.lock);
+        if (!q.claimed.insert(name).second) return true;
     }
     ProgressBar quiet;  // checks of objects already present are not the build's progress
-    if (s.inStore.count(name) && ObjectIntact(s.filesDir + "/" + name, size, name, quiet)) {
+    if (q.inStore.count(name) && ObjectIntact(q.filesDir + "/" + name, size, name, quiet)) {
         ++t.present;
         return true;
     }
     std::string error;
     if (!write(error)) {
-        Fail(s, error);
+        Fail(q, error);
         return false;
     }
     ++t.written;
@@ -120,86 +155,46 @@ bool StoreObject(Shared& s, Tally& t, const std::string& name, uint64_t size, Wr
     return true;
 }
 
-// False when the build failed before file i reached the ring.
-bool WaitFor(Shared& s, size_t i) {
-    std::unique_lock<std::mutex> hold(s.lock);
-    s.filled.wait(hold, [&] { return s.failed || s.ready > i; });
-    return !s.failed;
+bool StoreBytes(Pipeline& q, Tally& t, const std::string& name, const char* data, uint64_t size) {
+    return StoreObject(q, t, name, size, [&](std::string& error) {
+        return WriteObjectBytes(q.filesDir, name, data, size_t(size), error);
+    });
 }
 
-// The next file for a file writer; false when there is none left or the build failed.
-bool TakeFile(Shared& s, size_t& i) {
-    std::unique_lock<std::mutex> hold(s.lock);
-    if (s.taken == s.files->size()) return false;
-    i = s.taken++;
-    s.filled.wait(hold, [&] { return s.failed || s.ready > i; });
-    return !s.failed;
-}
-
-void FileWritten(Shared& s, size_t i) {
-    std::lock_guard<std::mutex> hold(s.lock);
-    s.written[i] = true;
-    size_t before = s.filesDone;
-    while (s.filesDone < s.ready && s.written[s.filesDone]) ++s.filesDone;
-    if (s.filesDone != before) s.freed.notify_all();
-}
-
-void WriteFiles(Shared& s, Tally& t) {
-    size_t i;
-    while (TakeFile(s, i)) {
-        const Held& h = s.held[i];
-        if (!h.streamed) {
-            const std::string& name = s.fileHashes[i];
-            const char* data = At(s, h.start);
-            if (!StoreObject(s, t, name, h.size, [&](std::string& error) {
-                    return WriteObjectBytes(s.filesDir, name, data, size_t(h.size), error);
-                }))
-                return;
+// A pack is put together and hashed here rather than by the reader, so that its second pass over
+// the bytes runs on another core than the files' own hashing. scratch is this writer's, reused.
+bool StorePack(Pipeline& q, Tally& t, const Load& load, AlignedBytes& scratch, uint64_t& room) {
+    if (room < load.size) {
+        scratch = Aligned(load.size);
+        room = scratch ? load.size : 0;
+        if (!scratch) {
+            Fail(q, "not enough memory to gather a pack of " + std::to_string(load.size) + " bytes");
+            return false;
         }
-        FileWritten(s, i);
     }
-}
-
-// A pack is gathered in a buffer of its own as its files pass through the ring, so that the ring
-// keeps no more than it holds for the file objects and the pack goes to disk in one aligned piece.
-void WritePacks(Shared& s, Tally& t) {
-    if (s.packs->empty()) {
-        std::lock_guard<std::mutex> hold(s.lock);
-        s.packsDone = s.files->size();
-        return;
-    }
-    AlignedBytes pack = Aligned(kPackLimit);
-    if (!pack) return Fail(s, "not enough memory to gather a pack");
-    std::unique_ptr<Digest> digest;
+    Digest digest;
     uint64_t fill = 0;
-    for (size_t i = 0; i < s.files->size(); ++i) {
-        if (!WaitFor(s, i)) return;
-        int p = (*s.packOf)[i];
-        const Held& h = s.held[i];
-        if (p >= 0) {
-            // The plan keeps packs to kPackLimit and packed files far below kHeldFile.
-            if (h.streamed || fill + h.size > kPackLimit)
-                return Fail(s, Printable((*s.files)[i].path) + ": does not fit its pack");
-            if (!digest) digest = std::make_unique<Digest>();
-            memcpy(pack.get() + fill, At(s, h.start), size_t(h.size));
-            digest->Add(pack.get() + fill, size_t(h.size));
-            fill += h.size;
-        }
-        {
-            std::lock_guard<std::mutex> hold(s.lock);
-            s.packsDone = i + 1;
-            s.freed.notify_all();
-        }
-        if (p >= 0 && (*s.packs)[size_t(p)].back() == i) {
-            std::string name = digest->Hex();
-            digest.reset();
-            s.packHashes[size_t(p)] = name;
-            if (!StoreObject(s, t, name, fill, [&](std::string& error) {
-                    return WriteObjectBytes(s.filesDir, name, pack.get(), size_t(fill), error);
-                }))
-                return;
-            fill = 0;
-        }
+    for (const Held& f : load.files) {
+        memcpy(scratch.get() + fill, f.bytes.get(), size_t(f.size));
+        digest.Add(f.bytes.get(), size_t(f.size));
+        fill += f.size;
+    }
+    std::string name = digest.Hex();
+    q.packHashes[size_t(load.pack)] = name;
+    return StoreBytes(q, t, name, scratch.get(), load.size);
+}
+
+void WriteLoads(Pipeline& q, Tally& t) {
+    AlignedBytes scratch;
+    uint64_t room = 0;
+    Load load;
+    while (Pop(q, load)) {
+        if (load.pack >= 0 && !StorePack(q, t, load, scratch, room)) return;
+        for (const Held& f : load.files)
+            if (!StoreBytes(q, t, f.sha256, f.bytes.get(), f.size)) return;
+        uint64_t size = load.size;
+        load = Load();
+        Free(q, size);
     }
 }
 
@@ -245,67 +240,102 @@ bool StreamedSha256(const std::string& location, uint64_t size, std::vector<char
     return !otherSize;
 }
 
-// Waits until need bytes from start are no longer needed by either writer; false when the build failed.
-bool WaitForRoom(Shared& s, size_t i, uint64_t start, uint64_t need) {
-    std::unique_lock<std::mutex> hold(s.lock);
-    s.freed.wait(hold, [&] {
-        size_t oldest = std::min(s.filesDone, s.packsDone);
-        uint64_t from = oldest < i ? s.held[oldest].start : start;
-        return s.failed || start + need <= from + s.capacity;
-    });
-    return !s.failed;
-}
-
-// Every file is read once, hashed once, and handed to the writers in the ring; its object and its
-// pack's object are written from the bytes that were hashed, so a source changed meanwhile can
-// never reach the store under a name that is not its.
-void ReadFiles(Shared& s, ProgressBar& bar, Tally& t) {
-    uint64_t head = 0;
+struct Reader {
+    Pipeline& q;
+    const std::vector<SourceFile>& files;
+    const std::vector<std::vector<size_t>>& packs;
+    const std::vector<int>& packOf;
+    ProgressBar& bar;
+    Tally& tally;
+    std::vector<std::string>& fileHashes;
+    uint64_t heldLimit = 0;
+    std::map<int, Load> open;  // packs being filled; the rule lets packs interleave
+    uint64_t own = 0;          // their bytes
     std::vector<char> streaming;
-    for (size_t i = 0; i < s.files->size(); ++i) {
-        const SourceFile& f = (*s.files)[i];
-        Held h;
-        std::string hex;
-        bool otherSize = false, read;
-        if (f.size <= s.heldLimit) {
-            uint64_t need = RoundUp(f.size + 1);
-            h.start = head;
-            if (h.start % s.capacity + need > s.capacity) h.start += s.capacity - h.start % s.capacity;
-            if (!WaitForRoom(s, i, h.start, need)) return;
-            char* data = At(s, h.start);
-            read = ReadExactly(f.location, f.size, data, otherSize);
-            if (read) {
-                Digest own;
-                own.Add(data, size_t(f.size));
-                hex = own.Hex();
-                ProgressAdd(bar, f.size);
-            }
-            h.size = f.size;
-            head = h.start + need;
-        } else {
-            read = StreamedSha256(f.location, f.size, streaming, hex, otherSize, bar);
-            h.start = head;
-            h.streamed = true;
-        }
-        if (!read)
-            return Fail(s, Printable(f.path) + (otherSize ? ": changed while the release was being built; build again"
-                                                          : ": cannot be read"));
-        if (h.streamed) {
-            std::vector<Part> parts{{f.path, f.location, f.size, hex}};
-            ProgressBar quiet;
-            if (!StoreObject(s, t, hex, f.size, [&](std::string& error) {
-                    return WriteObject(s.filesDir, hex, parts, quiet, error);
-                }))
-                return;
-        }
-        std::lock_guard<std::mutex> hold(s.lock);
-        if (s.failed) return;
-        s.held[i] = h;
-        s.fileHashes[i] = std::move(hex);
-        s.ready = i + 1;
-        s.filled.notify_all();
+
+    Reader(Pipeline& q, const std::vector<SourceFile>& files, const std::vector<std::vector<size_t>>& packs,
+           const std::vector<int>& packOf, ProgressBar& bar, Tally& tally, std::vector<std::string>& fileHashes)
+        : q(q), files(files), packs(packs), packOf(packOf), bar(bar), tally(tally), fileHashes(fileHashes),
+          heldLimit(std::min(kHeldFile, q.limit / 2)) {}
+
+    bool Unreadable(const SourceFile& f, bool otherSize) {
+        Fail(q, Printable(f.path) + (otherSize ? ": changed while the release was being built; build again"
+                                               : ": cannot be read"));
+        return false;
     }
-}
+
+    // Reads and hashes file i into memory booked against the limit; its objects are written
+    // later from those very bytes.
+    bool Take(size_t i, Held& held) {
+        const SourceFile& f = files[i];
+        if (!Reserve(q, f.size, own)) return false;
+        held.size = f.size;
+        held.bytes = Aligned(f.size + 1);
+        if (!held.bytes) {
+            Free(q, f.size);
+            Fail(q, Printable(f.path) + ": not enough memory to hold it");
+            return false;
+        }
+        bool otherSize = false;
+        if (!ReadExactly(f.location, f.size, held.bytes.get(), otherSize)) return Unreadable(f, otherSize);
+        Digest digest;
+        digest.Add(held.bytes.get(), size_t(f.size));
+        held.sha256 = fileHashes[i] = digest.Hex();
+        ProgressAdd(bar, f.size);
+        return true;
+    }
+
+    bool Packed(size_t i, int p) {
+        Load& load = open[p];
+        load.pack = p;
+        Held held;
+        if (!Take(i, held)) return false;
+        load.files.push_back(std::move(held));
+        load.size += files[i].size;
+        own += files[i].size;
+        if (packs[size_t(p)].back() != i) return true;
+        own -= load.size;
+        bool pushed = Push(q, std::move(load));
+        open.erase(p);
+        return pushed;
+    }
+
+    bool Alone(size_t i) {
+        Load load;
+        load.files.emplace_back();
+        if (!Take(i, load.files.back())) return false;
+        load.size = files[i].size;
+        return Push(q, std::move(load));
+    }
+
+    // Too large to hold: hashed in one read, and its object written by a second when missing.
+    bool Streamed(size_t i) {
+        const SourceFile& f = files[i];
+        bool otherSize = false;
+        std::string hex;
+        if (!StreamedSha256(f.location, f.size, streaming, hex, otherSize, bar)) return Unreadable(f, otherSize);
+        fileHashes[i] = hex;
+        std::vector<Part> parts{{f.path, f.location, f.size, hex}};
+        ProgressBar quiet;
+        return StoreObject(q, tally, hex, f.size, [&](std::string& error) {
+            return WriteObject(q.filesDir, hex, parts, quiet, error);
+        });
+    }
+
+    // Every file is read once, hashed once, and handed to the writers; its object and its pack's
+    // object are written from the bytes that were hashed, so a source changed meanwhile can never
+    // reach the store under a name that is not its.
+    void Run() {
+        for (size_t i = 0; i < files.size(); ++i) {
+            int p = packOf[i];
+            bool ok = p >= 0                       ? Packed(i, p)
+                      : files[i].size <= heldLimit ? Alone(i)
+                                                   : Streamed(i);
+            if (!ok) break;
+        }
+        ReaderDone(q);
+    }
+};
 
 std::unordered_set<std::string> ObjectsInStore(const std::string& filesDir) {
     std::unordered_set<std::string> names;
@@ -323,42 +353,28 @@ PublishedObjects PublishObjects(const std::vector<SourceFile>& files, const std:
                                 const std::vector<int>& packOf, const std::string& filesDir, size_t inFlight,
                                 ProgressBar& bar) {
     PublishedObjects out;
-    Shared s;
-    s.files = &files;
-    s.packs = &packs;
-    s.packOf = &packOf;
-    s.filesDir = filesDir;
-    s.capacity = RoundUp(std::max(inFlight, kSmallestRing));
-    s.heldLimit = std::min(kHeldFile, s.capacity / 2 - kDirectAlign);
-    s.ring = Aligned(s.capacity);
-    if (!s.ring) {
-        out.problem = "not enough memory for " + std::to_string(s.capacity >> 20) + " MiB of file contents";
-        return out;
-    }
-    s.held.resize(files.size());
-    s.fileHashes.resize(files.size());
-    s.packHashes.resize(packs.size());
-    s.inStore = ObjectsInStore(filesDir);
+    out.fileHashes.resize(files.size());
+    Pipeline q;
+    q.filesDir = filesDir;
+    q.inStore = ObjectsInStore(filesDir);
+    q.packHashes.resize(packs.size());
+    q.limit = std::max(inFlight, kSmallestInFlight);
 
-    s.written.resize(files.size());
-
-    // The last tally is the reader's, the one before it the pack writer's.
-    Tally tallies[kFileWriters + 2];
-    std::thread writers[kFileWriters + 1];
+    // The last tally is the reader's.
+    Tally tallies[kWriters + 1];
+    std::thread writers[kWriters];
     try {
-        for (size_t w = 0; w < kFileWriters; ++w)
-            writers[w] = std::thread(WriteFiles, std::ref(s), std::ref(tallies[w]));
-        writers[kFileWriters] = std::thread(WritePacks, std::ref(s), std::ref(tallies[kFileWriters]));
+        for (size_t w = 0; w < kWriters; ++w) writers[w] = std::thread(WriteLoads, std::ref(q), std::ref(tallies[w]));
     } catch (const std::system_error& e) {
-        Fail(s, std::string("cannot start a writer thread (") + e.what() + ")");
+        Fail(q, std::string("cannot start a writer thread (") + e.what() + ")");
     }
-    ReadFiles(s, bar, tallies[kFileWriters + 1]);
+    Reader reader(q, files, packs, packOf, bar, tallies[kWriters], out.fileHashes);
+    reader.Run();
     for (std::thread& w : writers)
         if (w.joinable()) w.join();
 
-    out.problem = s.problem;
-    out.fileHashes = std::move(s.fileHashes);
-    out.packHashes = std::move(s.packHashes);
+    out.problem = q.problem;
+    out.packHashes = std::move(q.packHashes);
     for (const Tally& t : tallies) {
         out.written += t.written;
         out.present += t.present;

@@ -20,11 +20,12 @@ struct PublishedObjects {
     std::string problem;  // empty when every object is in the store; otherwise names the file or object
 };
 
-// Reads and hashes every file once on this thread while other threads write the files' objects
-// and the packs' objects (packs[p] lists indices into files; packOf[i] is file i's pack or -1).
-// At most inFlight bytes (at least 4 MiB) of file contents wait between them. On any problem every thread
-// stops, no temporary file is left, and the objects already renamed into place stay: each is
-// whole and named by its bytes. Feeds bar as files are read.
+// Reads and hashes every file once on this thread and hands the bytes to writer threads, which
+// store each file's object and each pack's object (packs[p] lists indices into files; packOf[i]
+// is file i's pack or -1). The loads waiting between them hold at most inFlight bytes (at least
+// 4 MiB; one load larger than that waits until it is alone). On any problem every thread stops,
+// no temporary file is left, and the objects already renamed into place stay: each is whole and
+// named by its bytes. Feeds bar as files are read.
 PublishedObjects PublishObjects(const std::vector<SourceFile>& files, const std::vector<std::vector<size_t>>& packs,
                                 const std::vector<int>& packOf, const std::string& filesDir, size_t inFlight,
                                 ProgressBar& bar);

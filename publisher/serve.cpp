@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-#include "publisher/objects.h"
+#include "publisher/published.h"
 
 namespace orvantis {
 namespace {
@@ -47,17 +47,17 @@ bool IsSignature(const std::string& text) {
     return true;
 }
 
+// Both files come from one release, even while a build switches to the next.
 void Manifest(const std::string& origin, const httplib::Request&, httplib::Response& res) {
-    std::string body, sig;
-    if (!ReadWholeFile(origin + "/update/manifest.json", body)) {
+    PublishedPair pair;
+    if (!ReadPublished(origin, pair)) {
         res.status = 404;
         return;
     }
     // A malformed .sig is left out rather than sent: the launcher then reports a missing signature.
-    if (ReadWholeFile(origin + "/update/manifest.json.sig", sig) && IsSignature(sig))
-        res.set_header("x-orvantis-signature", sig);
+    if (pair.hasSig && IsSignature(pair.sig)) res.set_header("x-orvantis-signature", pair.sig);
     res.set_header("Cache-Control", "no-cache");
-    res.set_content(body, "application/json");
+    res.set_content(pair.body, "application/json");
 }
 
 void Object(const std::string& origin, const std::shared_ptr<SharedThrottle>& throttle, const httplib::Request& req,

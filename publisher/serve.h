@@ -19,8 +19,8 @@ struct Throttle {
 // them. The connections queue behind one another, so together they never exceed the rate.
 double ThrottleWait(Throttle& throttle, double now, size_t bytes);
 
-// "/update/manifest.json" with the "x-orvantis-signature" header (the .sig file, read at each
-// request so that a new build is served at once), "/update/files/<sha256>", and 404 for anything
+// "/update/manifest.json" with the "x-orvantis-signature" header (the pair read at each request,
+// both files from one release, so that a new build is served at once and never half), "/update/files/<sha256>", and 404 for anything
 // else. Each request is logged to log as "METHOD PATH STATUS BYTES". Objects are sent at most at
 // bytesPerSecond over all connections (0: as fast as they go).
 void ServeRoutes(httplib::Server& server, const std::string& origin, FILE* log, long long bytesPerSecond = 0);

@@ -12,6 +12,7 @@
 #include "publisher/manifest_text.h"
 #include "publisher/objects.h"
 #include "publisher/path_rules.h"
+#include "publisher/published.h"
 
 namespace orvantis {
 namespace {
@@ -37,25 +38,24 @@ bool RangeSha256(FILE* f, uint64_t offset, uint64_t size, std::string& hex) {
     return true;
 }
 
-void CheckSignature(const VerifyOptions& o, const std::string& body, VerifyReport& r) {
+void CheckSignature(const VerifyOptions& o, const PublishedPair& pair, VerifyReport& r) {
     std::string error;
     PKey key = o.publicHex.empty() ? LoadPrivateKey(o.keyPath, error) : PublicKeyFromHex(o.publicHex, error);
     if (!key) {
         r.problems.push_back(error);
         return;
     }
-    std::string sigPath = o.origin + "/update/manifest.json.sig", sig;
-    if (!ReadWholeFile(sigPath, sig)) {
+    if (!pair.hasSig) {
         r.problems.push_back("manifest.json.sig: missing");
         return;
     }
     // The header carries the file as it is: a line end or a blank would break it for the launcher.
-    if (sig.size() != 128 || !IsHexDigits(sig)) {
+    if (pair.sig.size() != 128 || !IsHexDigits(pair.sig)) {
         r.problems.push_back("manifest.json.sig: must be exactly 128 hex digits and nothing else (it has " +
-                             std::to_string(sig.size()) + " bytes)");
+                             std::to_string(pair.sig.size()) + " bytes)");
         return;
     }
-    if (!SignatureValid(key.get(), body, sig))
+    if (!SignatureValid(key.get(), pair.body, pair.sig))
         r.problems.push_back("manifest.json.sig: not a valid signature of manifest.json by this key");
 }
 
@@ -120,16 +120,22 @@ void CheckPacks(const std::string& filesDir, const std::vector<Entry>& entries, 
 
 VerifyReport VerifyRelease(const VerifyOptions& o) {
     VerifyReport r;
-    std::string body;
-    if (!ReadWholeFile(o.origin + "/update/manifest.json", body)) {
+    PublishedPair pair;
+    if (!ReadPublished(o.origin, pair)) {
         r.problems.push_back("manifest.json: missing in " + o.origin + "/update");
         return r;
     }
-    CheckSignature(o, body, r);
+    CheckSignature(o, pair, r);
+    r.release = ReleaseOf(pair.body);
+    if (r.release.present && !r.release.valid)
+        r.problems.push_back("manifest.json: its \"release\" is not one unsigned decimal integer");
     std::vector<Entry> entries;
-    for (const std::string& problem : CheckManifest(body, entries)) r.problems.push_back(problem);
+    for (const std::string& problem : CheckManifest(pair.body, entries)) r.problems.push_back(problem);
     r.entries = entries.size();
     if (entries.empty()) return r;
+    std::vector<std::string> paths;
+    for (const Entry& e : entries) paths.push_back(e.path);
+    r.longestPath = LongestPathText(paths);
 
     std::string filesDir = o.origin + "/update/files";
     ProgressBar bar;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "publisher/manifest_text.h"
+
 namespace orvantis {
 
 struct VerifyOptions {
@@ -19,6 +21,8 @@ struct VerifyReport {
     size_t entries = 0;
     size_t objects = 0;
     size_t packs = 0;
+    ReleaseField release;     // the manifest's release number
+    std::string longestPath;  // LongestPathText of its entries
 };
 
 VerifyReport VerifyRelease(const VerifyOptions& options);

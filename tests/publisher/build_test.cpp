@@ -4,11 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <map>
 
 #include "publisher/digest.h"
+#include "publisher/keys.h"
+#include "publisher/manifest_text.h"
 #include "publisher/pack_plan.h"
+#include "publisher/published.h"
 #include "publisher/verify.h"
 #include "tests/publisher/scratch.h"
 
@@ -33,9 +37,15 @@ protected:
         WriteFile(root + "/Data/empty.txt", "");
         WriteFile(root + "/DataUltra/texture.ozj", Bytes(9, 40000));
     }
-    BuildReport Run(const std::string& gameDir, const std::string& originDir) {
-        return BuildRelease({gameDir, originDir, test::DevKey(), false});
+    // now: the clock for the release number, in seconds; 0 for the real one.
+    BuildReport Run(const std::string& gameDir, const std::string& originDir, uint64_t now = 0, uint64_t release = 0) {
+        BuildOptions o{gameDir, originDir, test::DevKey(), false};
+        o.now = now;
+        o.release = release;
+        return BuildRelease(o);
     }
+    std::string Manifest() { return ReadFile(origin + "/update/manifest.json"); }
+    std::string Sig() { return ReadFile(origin + "/update/manifest.json.sig"); }
     std::string Problems(const BuildReport& r) {
         std::string all;
         for (const std::string& p : r.problems) all += p + "\n";
@@ -112,8 +122,9 @@ TEST_F(Build, SameGameGivesTheSameManifestByteForByte) {
     WriteFile(other + "/Data/big2.bin", Bytes(8, 2 * kSmallFile));
     WriteFile(other + "/Data/big1.bin", Bytes(7, 1200000));
     WriteFile(other + "/Main.exe", Bytes(1, 5000));
-    ASSERT_TRUE(Run(game, origin).problems.empty());
-    ASSERT_TRUE(Run(other, dir + "/origin2").problems.empty());
+    // At the same moment: the release number follows the clock.
+    ASSERT_TRUE(Run(game, origin, 1700000000).problems.empty());
+    ASSERT_TRUE(Run(other, dir + "/origin2", 1700000000).problems.empty());
     EXPECT_EQ(ReadFile(origin + "/update/manifest.json"), ReadFile(dir + "/origin2/update/manifest.json"));
 }
 
@@ -180,6 +191,115 @@ TEST_F(Build, ReplacesADamagedObjectOfTheRightSize) {
     EXPECT_TRUE(VerifyRelease({origin, test::DevKey(), "", false}).problems.empty());
 }
 
+// Launchers refuse a release number below the highest they have accepted: every release whose
+// content changes gets a higher one, also when the clock went back; the same content keeps its
+// manifest byte for byte, number and signature included.
+TEST_F(Build, NumbersEveryReleaseAboveTheLastAndKeepsTheNumberOfTheSameContent) {
+    MakeGame(game);
+    uint64_t before = uint64_t(time(nullptr));
+    BuildReport first = Run(game, origin);
+    ASSERT_TRUE(first.problems.empty()) << Problems(first);
+    EXPECT_GE(first.release, before);
+    EXPECT_LE(first.release, uint64_t(time(nullptr)));
+    EXPECT_EQ(first.previousRelease, 0u);
+    EXPECT_EQ(Manifest().rfind("{\"release\":" + std::to_string(first.release) + ",\"files\":[\n", 0), 0u)
+        << Manifest().substr(0, 60);
+
+    struct Step {
+        const char* name;
+        const char* change;  // written to Data/step.txt; nullptr leaves the game as it is
+        uint64_t now;
+        uint64_t expected;   // 0: the release before
+    } steps[] = {
+        {"the same content, later", nullptr, 4000000000, 0},
+        {"new content, the clock ahead", "a", 4000000000, 4000000000},
+        {"new content, the clock gone back", "b", 1000, 4000000001},
+        {"new content, the same second", "c", 4000000001, 4000000002},
+        {"the same content, the clock gone back", nullptr, 5, 0},
+    };
+    uint64_t last = first.release;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        if (step.change) WriteFile(game + "/Data/step.txt", step.change);
+        std::string manifest = Manifest(), sig = Sig();
+        BuildReport r = Run(game, origin, step.now);
+        ASSERT_TRUE(r.problems.empty()) << Problems(r);
+        EXPECT_EQ(r.previousRelease, last);
+        EXPECT_EQ(r.release, step.expected ? step.expected : last);
+        EXPECT_EQ(r.manifestChanged, step.change != nullptr);
+        if (!step.change) {
+            EXPECT_EQ(Manifest(), manifest);
+            EXPECT_EQ(Sig(), sig);
+        }
+        EXPECT_EQ(ReleaseOf(Manifest()).value, r.release);
+        last = r.release;
+    }
+    VerifyReport v = VerifyRelease({origin, test::DevKey(), "", false});
+    EXPECT_TRUE(v.problems.empty());
+    EXPECT_TRUE(v.release.valid);
+    EXPECT_EQ(v.release.value, last);
+}
+
+TEST_F(Build, TakesAReleaseNumberByHandAndSaysWhenItIsNotAboveTheOrigins) {
+    MakeGame(game);
+    ASSERT_TRUE(Run(game, origin, 3000).problems.empty());
+    WriteFile(game + "/Data/step.txt", "rolled back by hand");
+    BuildReport low = Run(game, origin, 3500, 50);
+    ASSERT_TRUE(low.problems.empty()) << Problems(low);
+    EXPECT_EQ(low.release, 50u);
+    ASSERT_EQ(low.notes.size(), 1u);
+    EXPECT_EQ(low.notes[0], "warning: release 50 is not above the origin's current release 3000; launchers that "
+                            "have accepted a release above 50 refuse this one");
+    // The next build goes on from the number by hand (and the clock).
+    WriteFile(game + "/Data/step.txt", "next");
+    EXPECT_EQ(Run(game, origin, 10).release, 51u);
+    // By hand above the origin's number: no warning; the same number and content: nothing changes.
+    BuildReport high = Run(game, origin, 10, 9000);
+    EXPECT_TRUE(high.notes.empty());
+    EXPECT_TRUE(high.manifestChanged);
+    std::string manifest = Manifest();
+    BuildReport same = Run(game, origin, 10, 9000);
+    EXPECT_FALSE(same.manifestChanged);
+    EXPECT_EQ(Manifest(), manifest);
+}
+
+// An origin made before manifests had numbers gets one at the next build, even for the same files
+// (players download nothing for it); a number the build cannot read stops it unless one is given.
+TEST_F(Build, NumbersAnOlderOriginsReleaseAndStopsAtANumberItCannotRead) {
+    MakeGame(game);
+    ASSERT_TRUE(Run(game, origin, 3000).problems.empty());
+    std::vector<Entry> entries = test::ReadManifest(origin);
+    std::string error;
+    PKey key = LoadPrivateKey(test::DevKey(), error);
+    struct Row {
+        const char* name;
+        std::string body;
+        bool refused;
+        uint64_t expected;
+    } rows[] = {
+        {"no number", ManifestText(entries, 0), false, 3500},
+        {"a number in quotes", "{\"release\":\"77\"," + ManifestText(entries, 0).substr(1), true, 0},
+        {"a negative number", "{\"release\":-77," + ManifestText(entries, 0).substr(1), true, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> notes;
+        ASSERT_TRUE(SwitchRelease(origin, row.body, SignHex(key.get(), row.body), notes, error)) << error;
+        BuildReport r = Run(game, origin, 3500);
+        EXPECT_EQ(!r.problems.empty(), row.refused) << Problems(r);
+        if (row.refused) {
+            EXPECT_NE(Problems(r).find("is not one unsigned decimal integer; give the number with --release N"),
+                      std::string::npos);
+            EXPECT_EQ(Manifest(), row.body);
+            EXPECT_EQ(Run(game, origin, 3500, 4000).release, 4000u);
+        } else {
+            EXPECT_EQ(r.release, row.expected);
+            EXPECT_TRUE(r.manifestChanged);
+            EXPECT_NE(r.forecast.find("Update: nothing to download"), std::string::npos) << r.forecast;
+        }
+    }
+}
+
 TEST_F(Build, RefusesNamesTheLauncherCannotTakeAndNamesTheFile) {
     struct Row {
         const char* name;
@@ -234,11 +354,15 @@ TEST_F(Build, LeavesOutTheLaunchersOwnFiles) {
     WriteFile(game + "/Main.exe", "exe");
     WriteFile(game + "/Data/a.bin", "a");
     for (const char* name : {"orvantis_update.log", "orvantis_update.cache", "orvantis_verify.result",
-                             "Data/a.bin.part", ".orvantis_pack_" "0000", "config.ini"})
+                             "orvantis_update.release", "Data/a.bin.part", ".orvantis_pack_" "0000", "config.ini",
+                             "OrvantisKesh.exe", "OrvantisKesh.old.exe"})
         WriteFile(game + "/" + name, "launcher's");
     BuildReport r = Run(game, origin);
     ASSERT_TRUE(r.problems.empty()) << Problems(r);
-    EXPECT_EQ(r.notes.size(), 6u);
+    EXPECT_EQ(r.notes.size(), 9u);
+    std::string notes;
+    for (const std::string& note : r.notes) notes += note + "\n";
+    EXPECT_NE(notes.find("left out OrvantisKesh.exe: the launcher itself"), std::string::npos) << notes;
     std::vector<Entry> entries = test::ReadManifest(origin);
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].path, "Data/a.bin");

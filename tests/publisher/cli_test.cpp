@@ -51,10 +51,17 @@ TEST_F(Cli, KeygenBuildVerifyRoundTrip) {
     for (int i = 0; i < 10; ++i) WriteFile(game + "/Data/f" + std::to_string(i), test::Bytes(i, 100));
     ASSERT_EQ(Run({"build", game, origin, "--key", key}), 0) << err;
     EXPECT_TRUE(std::regex_search(out, std::regex("Files: 11 .*\n(.*\n)*Time: [0-9.]+ s\n"))) << out;
+    EXPECT_NE(out.find("Longest path: 8 characters (Main.exe): it fits game folders of up to 510 characters\n"),
+              std::string::npos)
+        << out;
     EXPECT_NE(out.find("in 1 packs"), std::string::npos) << out;
 
     ASSERT_EQ(Run({"verify", origin, "--public", publicHex}), 0) << err;
     EXPECT_NE(out.find("OK: signature valid, 11 files"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(out, std::regex("\nRelease: [0-9]+\n"))) << out;
+    EXPECT_NE(out.find("Longest path: 8 characters (Main.exe): it fits game folders of up to 510 characters\n"),
+              std::string::npos)
+        << out;
     EXPECT_EQ(Run({"verify", origin, "--key", test::DevKey()}), 1);
     EXPECT_NE(err.find("wrong: manifest.json.sig: not a valid signature"), std::string::npos) << err;
 
@@ -79,12 +86,67 @@ TEST_F(Cli, RejectsCommandLinesItCannotUnderstand) {
         {"serve", "origin", "--rate", "fast"},
         {"serve", "origin", "--rate", "2000000000"},
         {"build", "g", "o", "--key", "k", "--force"},
+        {"diff", "old.json"},
+        {"build", "g", "o", "--key", "k", "--release", "0"},
+        {"build", "g", "o", "--key", "k", "--release", "-5"},
+        {"build", "g", "o", "--key", "k", "--release", "12abc"},
+        {"build", "g", "o", "--key", "k", "--release", "18446744073709551616"},
     };
     for (const auto& args : rows) {
         SCOPED_TRACE(args.empty() ? "(nothing)" : args[0] + " ...");
         EXPECT_EQ(Run(args), 2);
         EXPECT_NE(err.find("usage:"), std::string::npos);
     }
+}
+
+TEST_F(Cli, BuildTakesAReleaseNumberAndVerifyAndDiffShowIt) {
+    WriteFile(game + "/Main.exe", "exe");
+    ASSERT_EQ(Run({"build", game, origin, "--key", test::DevKey(), "--release", "18446744073709551615"}), 0) << err;
+    EXPECT_NE(out.find("Release: 18446744073709551615 (the origin served no numbered release before)\n"),
+              std::string::npos)
+        << out;
+    std::string first = dir + "/first.json";
+    WriteFile(first, ReadFile(origin + "/update/manifest.json"));
+    ASSERT_EQ(Run({"verify", origin, "--key", test::DevKey()}), 0) << err;
+    EXPECT_NE(out.find("Release: 18446744073709551615\n"), std::string::npos) << out;
+
+    // No number above the largest: the build says how to go on.
+    WriteFile(game + "/Data/new", "new");
+    EXPECT_EQ(Run({"build", game, origin, "--key", test::DevKey()}), 1);
+    EXPECT_NE(err.find("has no number above it; give one with --release N"), std::string::npos) << err;
+    ASSERT_EQ(Run({"build", game, origin, "--key", test::DevKey(), "--release", "7"}), 0) << err;
+    EXPECT_NE(err.find("warning: release 7 is not above the origin's current release 18446744073709551615"),
+              std::string::npos)
+        << err;
+    ASSERT_EQ(Run({"diff", first, origin}), 0) << err;
+    EXPECT_NE(out.find("Release: 18446744073709551615 -> 7\nwarning: launchers that have accepted release "
+                       "18446744073709551615 refuse this manifest\n"),
+              std::string::npos)
+        << out;
+}
+
+TEST_F(Cli, DiffForecastsFromTwoManifestsAndRefusesOneTheLauncherWouldNot) {
+    WriteFile(game + "/Main.exe", "exe");
+    for (int i = 0; i < 10; ++i) WriteFile(game + "/Data/f" + std::to_string(i), test::Bytes(i, 100));
+    ASSERT_EQ(Run({"build", game, origin, "--key", test::DevKey()}), 0) << err;
+    std::string first = origin + "/first.json";
+    WriteFile(first, ReadFile(origin + "/update/manifest.json"));
+    WriteFile(game + "/Data/f3", "changed");
+    WriteFile(game + "/Data/new", "new");
+    ASSERT_EQ(Run({"build", game, origin, "--key", test::DevKey()}), 0) << err;
+    std::string built = out;
+
+    ASSERT_EQ(Run({"diff", first, origin}), 0) << err;
+    EXPECT_NE(out.find("Changed: 1 files, added: 1, removed: 0\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Update: 2 files, 2 requests (0 whole packs, 2 objects), 10 bytes"), std::string::npos) << out;
+    // build said the same, from the manifest the origin served before it.
+    EXPECT_NE(built.find(out.substr(out.find("Changed:"))), std::string::npos) << built;
+
+    WriteFile(dir + "/bad.json", "{\"files\":[{\"path\":\"../x\",\"size\":1,\"sha256\":\"" + std::string(64, 'a') + "\"}]}");
+    EXPECT_EQ(Run({"diff", first, dir + "/bad.json"}), 1);
+    EXPECT_NE(err.find("The launcher would refuse"), std::string::npos) << err;
+    EXPECT_EQ(Run({"diff", dir + "/missing.json", first}), 1);
+    EXPECT_NE(err.find("no manifest there"), std::string::npos) << err;
 }
 
 // The real program, as an operator starts it: port 0, the port read from its first line.

@@ -2,9 +2,9 @@
 # The real launcher under Wine against a release published and served by orvantis-publish:
 # a first install ends "ready" with every file equal to the published game folder (but the
 # optional "DataUltra" content, which the launcher keeps only in folders that already have it, and
-# which arrives once the folder exists); after one file changes and the release is republished,
-# only that file's object is requested; a last run finds the folder up to date and requests
-# nothing but the manifest.
+# which arrives once the folder exists), and fetches every pack outside DataUltra whole; after one
+# file changes and the release is republished, only that file's object is requested; a last run
+# finds the folder up to date and requests nothing but the manifest.
 #
 # usage: launcher_install_test.sh ORVANTIS_PUBLISH WINDOWS_BUILD_DIR SOURCE_DIR
 # Needs WINEPREFIX with a running wineserver and DISPLAY, as scripts/test.sh sets them up.
@@ -133,6 +133,25 @@ expect_same_as_published "first install" without-ultra
 first_requests=$(requests_after "$before")
 grep -qx 'GET /update/manifest.json 200 [0-9]*' <<<"$first_requests" || fail "first install: no manifest request"
 echo "first install: ready, $(grep -c '^GET /update/files/' <<<"$first_requests") objects fetched"
+# Every pack outside DataUltra was fetched whole, and none of its files alone; no DataUltra pack was.
+python3 - "$origin/update/manifest.json" <(sed -n 's|^GET /update/files/\([0-9a-f]*\) 200 .*|\1|p' <<<"$first_requests") <<'PY' ||
+import json, sys
+entries = json.load(open(sys.argv[1]))["files"]
+fetched = set(open(sys.argv[2]).read().split())
+ultra = lambda e: e["path"][:10].lower() == "dataultra/"
+packs = {e["pack"] for e in entries if e.get("pack") and not ultra(e)}
+mixed = packs & {e["pack"] for e in entries if e.get("pack") and ultra(e)}
+wrong = ["pack %s mixes DataUltra files with others" % p for p in sorted(mixed)]
+wrong += ["pack %s was not fetched whole" % p for p in sorted(packs - fetched)]
+wrong += ["%s was fetched alone although its pack was fetched" % e["path"]
+          for e in entries if e.get("pack") in packs and e["sha256"] in fetched]
+wrong += ["DataUltra pack %s was fetched" % e["pack"] for e in entries if ultra(e) and e.get("pack") in fetched]
+if len(packs) < 2:
+    wrong.append("the sample release has %d packs outside DataUltra" % len(packs))
+print("\n".join(wrong) or "first install: all %d packs outside DataUltra fetched whole" % len(packs))
+sys.exit(1 if wrong else 0)
+PY
+    fail "first install: packs were not fetched as a first install should fetch them"
 
 # 2. The player makes the DataUltra folder: the next run fills it.
 mkdir "$player/DataUltra"
@@ -154,7 +173,7 @@ run_launcher
 expect_ready "update" "$code"
 expect_same_as_published "update"
 update_requests=$(requests_after "$before")
-expected="GET /update/manifest.json 200 $(stat -c %s "$origin/update/manifest.json")
+expected="GET /update/manifest.json 200 $(stat -L -c %s "$origin/update/manifest.json")
 GET /update/files/$changed_sha 200 $(stat -c %s "$game/$changed")"
 if [ "$update_requests" != "$expected" ]; then
     printf -- '--- requests seen:\n%s\n--- expected:\n%s\n' "$update_requests" "$expected" >&2

@@ -94,6 +94,31 @@ TEST(PackPlan, SplitsAtTheLaunchersPackLimit) {
     EXPECT_GE(packed, 190u);
 }
 
+// A first install leaves DataUltra out: a pack mixing its files with others would then be fetched
+// file by file, so no pack does, whatever the letter case of the folder's name.
+TEST(PackPlan, KeepsDataUltraFilesInPacksOfTheirOwn) {
+    std::vector<SourceFile> files = Files(30, 100, "Data/");
+    for (const char* folder : {"DataUltra/", "dataultra/", "DATAULTRA/", "DataUltraX/", "Data0/", "Main/"})
+        for (const auto& f : Files(12, 100, folder)) files.push_back(f);
+    SortByPath(files);
+    auto ultra = [](const std::string& path) {
+        std::string head = path.substr(0, 10);
+        for (char& c : head) c = char(tolower((unsigned char)c));
+        return head == "dataultra/";
+    };
+    auto packs = PlanPacks(files);
+    ExpectLauncherTakesEveryPack(files, packs);
+    size_t ultraPacked = 0, otherPacked = 0;
+    for (const auto& group : packs) {
+        size_t inUltra = 0;
+        for (size_t i : group) inUltra += ultra(files[i].path);
+        EXPECT_TRUE(inUltra == 0 || inUltra == group.size()) << inUltra << " of " << group.size();
+        (inUltra ? ultraPacked : otherPacked) += group.size();
+    }
+    EXPECT_EQ(ultraPacked, 36u);  // every DataUltra file, in any case, is packed
+    EXPECT_EQ(otherPacked, 30u + 36u);
+}
+
 // Adding a file must not rename the other packs: players who already have their files would
 // fetch nothing for them, but an operator's store would fill with near-copies.
 TEST(PackPlan, AddingAFileChangesOnlyThePackItJoins) {

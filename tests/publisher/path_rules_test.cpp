@@ -34,7 +34,7 @@ TEST(PathRules, RefusesWhatTheLauncherRejectsOrWritesElsewhere) {
         {"dot segment", "Data/./x", "\".\""},
         {"empty segment", "Data//x", "empty"},
         {"absolute", "/Data/x", "relative"},
-        {"too long", "Data/" + std::string(196, 'a'), "at most 200"},
+        {"too long", "Data/" + std::string(196, 'a'), "at most 200, so that it fits game folders of up to 318"},
         {"name too long for its .part file", std::string(251, 'a'), "longer than 250"},
     };
     for (const Row& row : rows) {
@@ -73,6 +73,22 @@ TEST(PathRules, CountsLengthInUtf16Units) {
     EXPECT_NE(PathProblem("ab/" + emoji), "");
 }
 
+// The launcher takes a canonical path of at most 519 units: the game folder, a backslash and the
+// relative path.
+TEST(PathRules, SaysHowLongAGameFolderTheLongestPathLeaves) {
+    EXPECT_EQ(FolderRoom(kMaxPathUnits), 318u);
+    EXPECT_EQ(FolderRoom(0) + 1, kLauncherPathUnits);
+    std::string emoji = "\xF0\x9F\x8E\xAE";  // two UTF-16 units
+    EXPECT_EQ(LongestPathText({"Main.exe", "Data/" + emoji + ".bin", "Data/abc.bin"}),
+              "Longest path: 12 characters (Data/abc.bin): it fits game folders of up to 506 characters\n");
+    EXPECT_EQ(LongestPathText({"Data/" + std::string(195, 'x')}),
+              "Longest path: 200 characters (Data/" + std::string(195, 'x') +
+                  "): it fits game folders of up to 318 characters\n");
+    EXPECT_NE(LongestPathText({std::string(517, 'y')}).find(": too long for any game folder"), std::string::npos);
+    EXPECT_NE(LongestPathText({std::string(516, 'y')}).find("up to 2 characters"), std::string::npos);
+    EXPECT_EQ(LongestPathText({}), "");
+}
+
 TEST(PathRules, FoldsCaseLikeWindowsNames) {
     EXPECT_EQ(FoldCase("Data/Hero.BMD"), FoldCase("data/hero.bmd"));
     EXPECT_EQ(FoldCase("M\xC3\xBAsica"), FoldCase("M\xC3\x9AsICA"));       // u acute
@@ -92,6 +108,11 @@ TEST(PathRules, LeavesOutTheLaunchersOwnFiles) {
         {"Data/hero.bmd.part", true},
         {".orvantis_pack_0123", true},
         {"OrvantisKesh.old.exe", true},
+        {"OrvantisKesh.exe", true},
+        {"orvantiskesh.EXE", true},
+        {"Data/OrvantisKesh.exe", false},
+        {"orvantis_update.release", true},
+        {"ORVANTIS_UPDATE.RELEASE", true},
         {"config.ini", true},
         {"Data/config.ini", false},  // only the one beside Main.exe is the launcher's
         {"Data/orvantis_update.log", false},

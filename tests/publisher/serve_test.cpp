@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include "publisher/build.h"
+#include "publisher/keys.h"
 #include "tests/publisher/http_get.h"
 #include "tests/publisher/scratch.h"
 
@@ -106,6 +109,36 @@ TEST_F(Serve, ServesANewBuildAtOnceAndDropsABrokenSignature) {
     test::Answer broken = test::HttpGet(port, "/update/manifest.json");
     EXPECT_EQ(broken.status, 200);
     EXPECT_EQ(broken.headers.find("x-orvantis-signature"), std::string::npos);
+}
+
+// A launcher that asks while a build switches releases gets one release's manifest and its own
+// signature, never a new manifest with the old signature.
+TEST_F(Serve, AnswersWithOneReleasesPairWhileBuildsSwitch) {
+    std::string error;
+    PKey key = LoadPrivateKey(test::DevKey(), error);
+    ASSERT_TRUE(key) << error;
+    std::atomic<bool> stop{false};
+    std::atomic<int> answers{0}, mismatched{0};
+    std::thread launcher([&] {
+        while (!stop) {
+            test::Answer a = test::HttpGet(port, "/update/manifest.json");
+            if (a.status != 200) continue;
+            ++answers;
+            if (!SignatureValid(key.get(), a.body, a.Header("x-orvantis-signature"))) ++mismatched;
+        }
+    });
+    for (int i = 0; i < 30; ++i) {
+        if (i % 2 == 0)
+            WriteFile(game + "/Data/toggled.bin", "present");
+        else
+            std::filesystem::remove(game + "/Data/toggled.bin");
+        BuildReport r = BuildRelease({game, origin, test::DevKey(), false});
+        EXPECT_TRUE(r.problems.empty()) << r.problems.front();
+    }
+    stop = true;
+    launcher.join();
+    EXPECT_GT(answers.load(), 0);
+    EXPECT_EQ(mismatched.load(), 0) << "of " << answers.load() << " answers";
 }
 
 // The connections take turns on one budget: each waits for the bytes booked before it, and an

@@ -97,7 +97,7 @@ TEST_F(Verify, CatchesAPackWhoseRangeHoldsOtherBytes) {
                 break;
             }
         }
-    std::string body = ManifestText(swapped), error;
+    std::string body = ManifestText(swapped, ReleaseOf(ReadFile(origin + "/update/manifest.json")).value), error;
     WriteFile(origin + "/update/manifest.json", body);
     WriteFile(origin + "/update/manifest.json.sig", SignHex(LoadPrivateKey(test::DevKey(), error).get(), body));
     std::string p = Problems();

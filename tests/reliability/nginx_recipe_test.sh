@@ -96,6 +96,26 @@ else
     fail "the copy fetched back does not verify"
 fi
 
+# A build that fails half-way (here at the file-size limit) publishes nothing, and the script
+# run after it publishes the same pair again.
+textos=$(find game/Data/Local -name textos.txt | head -1)
+cp "$textos" textos.saved
+printf 'otra vez\n' >>"$textos"
+if (ulimit -f 1; trap '' XFSZ; "$PUBLISH" build game origin --key "$SOURCE_DIR/keys/dev-manifest.pem") \
+    >failed-build.log 2>&1; then
+    fail "a build past the file-size limit went through"
+fi
+grep -q "Nothing was published; the origin's manifest is unchanged." failed-build.log ||
+    { cat failed-build.log; fail "the failed build did not say that nothing was published"; }
+(export ORIGIN="$WORK/origin" STORE="$P/manifests" CONF="$P/orvantis/manifest.conf" PIDFILE="$P/nginx.pid" \
+    NGINX_CMD="nginx -p $P -c $P/nginx.conf -e $P/logs/error.log" && sh -e publish-manifest.sh) >republish.log 2>&1 ||
+    { cat republish.log; fail "the documented script failed after a failed build"; }
+again=$(curl -s -D - -o served-again.json "http://127.0.0.1:$PORT/update/manifest.json" | tr -d '\r')
+expect_eq "signature after a failed build" "$SIG" "$(echo "$again" | grep -i '^x-orvantis-signature:' | cut -d' ' -f2)"
+cmp -s served-again.json served.json && pass "the failed build left the served manifest as it was" ||
+    fail "the served manifest changed after a failed build"
+cp textos.saved "$textos"  # the game folder is the release again
+
 # --- The launcher installs from it. ---
 if [ ! -f "$LAUNCHER" ]; then
     skip "$LAUNCHER is not built"
