@@ -5,6 +5,7 @@
 
 #include "launcher/constants.h"
 #include "launcher/globals.h"
+#include "launcher/held_files.h"
 #include "launcher/text.h"
 
 namespace orvantis {
@@ -53,12 +54,19 @@ bool IsHostName(const std::wstring& name) {
 void WriteDefaultConfig() {
     std::wstring path = gFolder + kConfigName;
     if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        FILE* f = _wfopen(path.c_str(), L"wb");
+        FILE* f = OpenStreamHeld(path, L"wb");
         if (!f) return;
         fprintf(f, kTemplate, Narrow(ServerName()).c_str());
         fclose(f);
         return;
     }
+
+    // The profile functions read a file they cannot open as empty, and an empty ServerIP would be
+    // "repaired" over the player's own server: while a scanner holds the file, wait for it.
+    if (!OpenHeld(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING)) return;
+    auto write = [&](const wchar_t* key, const wchar_t* value) {
+        WhileHeld([&] { return WritePrivateProfileStringW(kSection, key, value, path.c_str()) != 0; });
+    };
 
     wchar_t ip[64] = {};
     wchar_t port[16] = {};
@@ -67,10 +75,10 @@ void WriteDefaultConfig() {
 
     // Only the two connection keys are ever written: the rest of the file is the player's.
     if (ip[0] == 0 || wcscmp(ip, kPlaceholderAddress) == 0) {
-        WritePrivateProfileStringW(kSection, L"ServerIP", ServerName().c_str(), path.c_str());
-        WritePrivateProfileStringW(kSection, L"ServerPort", kServerPort, path.c_str());
+        write(L"ServerIP", ServerName().c_str());
+        write(L"ServerPort", kServerPort);
     } else if (IsHostName(kMigrationHostname) && wcscmp(ip, kServerAddress) == 0 && wcscmp(port, kServerPort) == 0) {
-        WritePrivateProfileStringW(kSection, L"ServerIP", kMigrationHostname, path.c_str());
+        write(L"ServerIP", kMigrationHostname);
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include "launcher/constants.h"
 #include "launcher/globals.h"
+#include "launcher/held_files.h"
 #include "launcher/text.h"
 
 namespace orvantis {
@@ -12,6 +13,9 @@ namespace {
 struct LogState {
     CRITICAL_SECTION lock;
     std::wstring last;
+    // A log that stayed shut for a whole wait is read-only or in a folder without rights, not
+    // held: the lines after it try once, so that a run does not wait again for every line.
+    bool shut = false;
 };
 
 // Never freed: download workers may still log while the process exits after the window
@@ -42,8 +46,16 @@ void Log(const std::wstring& line) {
     EnterCriticalSection(&log.lock);
     if (ShouldLog(line, log.last)) {
         log.last = line;
-        FILE* f = _wfopen((gFolder + kLogName).c_str(), L"ab");
+        FILE* f = nullptr;
+        std::wstring path = gFolder + kLogName;
+        if (log.shut) {
+            f = _wfopen(path.c_str(), L"ab");
+        } else {
+            f = OpenStreamHeld(path, L"ab");
+            log.shut = f == nullptr && MayBeHeld(GetLastError());
+        }
         if (f) {
+            log.shut = false;
             SYSTEMTIME t;
             GetLocalTime(&t);
             fprintf(f, "%04d-%02d-%02d %02d:%02d:%02d %s\r\n", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,

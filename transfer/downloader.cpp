@@ -7,6 +7,7 @@
 #include <string>
 
 #include "launcher/globals.h"
+#include "launcher/held_files.h"
 #include "launcher/progress.h"
 #include "launcher/text.h"
 #include "manifest/sha256.h"
@@ -44,7 +45,12 @@ bool CutOne(FILE* pack, const Entry& entry, const std::wstring& target, char* bu
     // Denying all sharing matters: two entries with one path in two packs would otherwise
     // write into the same ".part" at once while each hashes only its own bytes, and a
     // mixture of both could be moved into place. The second writer now fails instead.
-    FILE* out = _wfsopen(part.c_str(), L"wb", _SH_DENYRW);
+    FILE* out = nullptr;
+    WhileHeld([&] {
+        out = _wfsopen(part.c_str(), L"wb", _SH_DENYRW);
+        if (!out) SetLastError(static_cast<DWORD>(_doserrno));
+        return out != nullptr;
+    });
     bool good = out != nullptr && _fseeki64(pack, static_cast<int64_t>(entry.offset), SEEK_SET) == 0;
     Sha256 hash;
     uint64_t remaining = entry.size;
@@ -63,8 +69,8 @@ bool CutOne(FILE* pack, const Entry& entry, const std::wstring& target, char* bu
     }
     if (out != nullptr && fclose(out) != 0) good = false;
     if (good && hash.Hex() != entry.sha256) good = false;
-    if (good && !MoveFileExW(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) good = false;
-    if (!good) DeleteFileW(part.c_str());
+    if (good && !MoveHeld(part, target)) good = false;
+    if (!good) DeleteHeld(part);
     return good;
 }
 
@@ -73,7 +79,8 @@ bool CutOne(FILE* pack, const Entry& entry, const std::wstring& target, char* bu
 bool CutPack(Job& job, const std::vector<uint64_t>& item, const std::wstring& packPath) {
     bool good = false;
     {
-        std::unique_ptr<FILE, FileCloser> pack(_wfopen(packPath.c_str(), L"rb"));
+        // Just renamed into place, so a scanner may be looking at it.
+        std::unique_ptr<FILE, FileCloser> pack(OpenStreamHeld(packPath, L"rb"));
         auto buffer = std::make_unique<char[]>(kCopyBuffer);
         std::set<std::wstring> made;  // folders created for this item's files
         if (pack) {
@@ -89,7 +96,7 @@ bool CutPack(Job& job, const std::vector<uint64_t>& item, const std::wstring& pa
             }
         }
     }
-    DeleteFileW(packPath.c_str());
+    DeleteHeld(packPath);
     if (!good) SetError(job, kPackFailed);
     Progress(job);
     return good;

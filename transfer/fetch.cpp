@@ -2,6 +2,7 @@
 
 #include "launcher/constants.h"
 #include "launcher/globals.h"
+#include "launcher/held_files.h"
 #include "launcher/owned.h"
 #include "launcher/progress.h"
 #include "launcher/text.h"
@@ -37,7 +38,7 @@ bool Fetch(Http& files, Http& site, Job& job, const Entry& entry, const std::wst
 
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         // No sharing: nothing else may write into, or move away, the bytes being hashed.
-        OwnedHandle file = OpenFile(part.c_str(), GENERIC_WRITE, 0, CREATE_ALWAYS);
+        OwnedHandle file = OpenHeld(part, GENERIC_WRITE, 0, CREATE_ALWAYS);
         if (!file) {
             SetError(job, L"No se pudo escribir " + name + kGameOpenHint);
             return false;
@@ -65,13 +66,14 @@ bool Fetch(Http& files, Http& site, Job& job, const Entry& entry, const std::wst
         file.Reset();
 
         if (status == 200 && received == entry.size && hash.Hex() == entry.sha256) {
-            if (MoveFileExW(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-            DeleteFileW(part.c_str());
+            // A scanner looks at the closed ".part" at once, and the rename waits for it.
+            if (MoveHeld(part, target)) return true;
+            DeleteHeld(part);
             SetError(job, L"No se pudo reemplazar " + name + kGameOpenHint);
             return false;
         }
 
-        DeleteFileW(part.c_str());
+        DeleteHeld(part);
         job.bytesDone.fetch_sub(static_cast<int64_t>(received));
         if (writeFailed) {
             SetError(job, L"No queda espacio o no se puede escribir en la carpeta del juego.");

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "launcher/owned.h"
+#include "tests/support/holder.h"
 #include "tests/transfer/transfer_fixture.h"
 #include "transfer/plan.h"
 
@@ -161,6 +162,28 @@ TEST_F(DownloaderTest, CutRefusesPartFileOpenedByAnotherWriter) {
     EXPECT_EQ(job.installed, Installed({0, 1, 2, 3}));
     EXPECT_FALSE(test::Exists(Local("f4")));
     EXPECT_FALSE(test::Exists(folder + pack.File()));
+}
+
+// A scanner holds a file it has just seen for a moment: a file the cut replaces, or the pack
+// file the download is renamed onto. The cut waits for it.
+TEST_F(DownloaderTest, CutWaitsForFilesAScannerHoldsForAMoment) {
+    Pack pack;
+    for (size_t i = 0; i < 8; ++i) pack.Add(Numbered("f", i), Content(100 + i, uint32_t(i)));
+    pack.Seal();
+    ServeAndPlan(pack);
+    test::WriteFileBytes(Local("f5"), "the old f5");
+    test::WriteFileBytes(folder + pack.File(), "an old pack file");
+    test::Holder five, packFile;
+    test::Holder::Now(five, Local("f5"), 400);
+    test::Holder::Now(packFile, folder + pack.File(), 400);
+    ASSERT_TRUE(five.held && packFile.held);
+    Downloader(&job);
+    EXPECT_EQ(job.failed.load(), 0) << Narrow(job.error);
+    EXPECT_EQ(job.installed, Installed({0, 1, 2, 3, 4, 5, 6, 7}));
+    for (size_t i = 0; i < 8; ++i)
+        EXPECT_TRUE(test::ReadFileBytes(Local(Numbered("f", i))) == pack.contents[i]) << "f" << i << " differs";
+    EXPECT_FALSE(test::Exists(folder + pack.File()));
+    EXPECT_EQ(files.Count(pack.Url()), 1u);
 }
 
 struct WorkerRow {

@@ -1,0 +1,52 @@
+#include "launcher/held_files.h"
+
+#include <share.h>
+
+namespace orvantis {
+
+bool MayBeHeld(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
+}
+
+// Access denied is also what a read-only file or a folder without rights gives, and those do
+// not pass: they cost the wait once, and then fail as they always did.
+bool WhileHeld(const std::function<bool()>& attempt) {
+    for (uint32_t wait : kHeldWaits) {
+        if (attempt()) return true;
+        DWORD error = GetLastError();
+        if (!MayBeHeld(error)) return false;
+        Sleep(wait);
+        SetLastError(error);
+    }
+    return attempt();
+}
+
+OwnedHandle OpenHeld(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+    OwnedHandle file;
+    WhileHeld([&] {
+        file = OpenFile(path.c_str(), access, share, disposition, flags);
+        return static_cast<bool>(file);
+    });
+    return file;
+}
+
+bool MoveHeld(const std::wstring& from, const std::wstring& to) {
+    return WhileHeld([&] { return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0; });
+}
+
+bool DeleteHeld(const std::wstring& path) {
+    return WhileHeld([&] { return DeleteFileW(path.c_str()) != 0; });
+}
+
+FILE* OpenStreamHeld(const std::wstring& path, const wchar_t* mode) {
+    FILE* f = nullptr;
+    WhileHeld([&] {
+        f = _wfsopen(path.c_str(), mode, _SH_DENYNO);
+        // The runtime keeps the platform's error of a failed open in _doserrno.
+        if (!f) SetLastError(static_cast<DWORD>(_doserrno));
+        return f != nullptr;
+    });
+    return f;
+}
+
+}  // namespace orvantis
