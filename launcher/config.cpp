@@ -6,6 +6,8 @@
 #include "launcher/constants.h"
 #include "launcher/globals.h"
 #include "launcher/held_files.h"
+#include "launcher/own_names.h"
+#include "launcher/owned.h"
 #include "launcher/text.h"
 
 namespace orvantis {
@@ -54,16 +56,25 @@ bool IsHostName(const std::wstring& name) {
 void WriteDefaultConfig() {
     std::wstring path = gFolder + kConfigName;
     if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        FILE* f = OpenStreamHeld(path, L"wb");
-        if (!f) return;
-        fprintf(f, kTemplate, Narrow(ServerName()).c_str());
-        fclose(f);
+        // A new file only: a link at the name (one that points nowhere looks missing) is not
+        // written through, and whatever is there stays.
+        OwnedHandle file = OpenHeld(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_NEW);
+        if (!file) return;
+        std::string server = Narrow(ServerName());
+        std::string text(sizeof kTemplate + server.size(), '\0');
+        text.resize(static_cast<size_t>(snprintf(text.data(), text.size(), kTemplate, server.c_str())));
+        DWORD written = 0;
+        WriteFile(file.h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         return;
     }
 
     // The profile functions read a file they cannot open as empty, and an empty ServerIP would be
-    // "repaired" over the player's own server: while a scanner holds the file, wait for it.
-    if (!OpenHeld(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING)) return;
+    // "repaired" over the player's own server: while a scanner holds the file, wait for it. The
+    // file is the player's: a link at its name may be the player's own doing, so it is neither
+    // removed nor written through, and the file is left as it is.
+    OwnedHandle file = OpenHeld(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    if (!file || !AtOwnName(file.h, path)) return;
+    file.Reset();
     auto write = [&](const wchar_t* key, const wchar_t* value) {
         WhileHeld([&] { return WritePrivateProfileStringW(kSection, key, value, path.c_str()) != 0; });
     };

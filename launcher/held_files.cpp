@@ -3,6 +3,22 @@
 #include <share.h>
 
 namespace orvantis {
+namespace {
+
+// A folder where a file is expected also gives access denied, and never lets go: such a failure
+// is given its own error, so that nobody waits for it.
+bool Failed(const std::wstring& path) {
+    if (GetLastError() == ERROR_ACCESS_DENIED) {
+        DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            SetLastError(ERROR_DIRECTORY);
+        else
+            SetLastError(ERROR_ACCESS_DENIED);
+    }
+    return false;
+}
+
+}  // namespace
 
 bool MayBeHeld(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
@@ -25,17 +41,17 @@ OwnedHandle OpenHeld(const std::wstring& path, DWORD access, DWORD share, DWORD 
     OwnedHandle file;
     WhileHeld([&] {
         file = OpenFile(path.c_str(), access, share, disposition, flags);
-        return static_cast<bool>(file);
+        return file ? true : Failed(path);
     });
     return file;
 }
 
 bool MoveHeld(const std::wstring& from, const std::wstring& to) {
-    return WhileHeld([&] { return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0; });
+    return WhileHeld([&] { return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0 || Failed(to); });
 }
 
 bool DeleteHeld(const std::wstring& path) {
-    return WhileHeld([&] { return DeleteFileW(path.c_str()) != 0; });
+    return WhileHeld([&] { return DeleteFileW(path.c_str()) != 0 || Failed(path); });
 }
 
 FILE* OpenStreamHeld(const std::wstring& path, const wchar_t* mode) {
@@ -43,8 +59,9 @@ FILE* OpenStreamHeld(const std::wstring& path, const wchar_t* mode) {
     WhileHeld([&] {
         f = _wfsopen(path.c_str(), mode, _SH_DENYNO);
         // The runtime keeps the platform's error of a failed open in _doserrno.
-        if (!f) SetLastError(static_cast<DWORD>(_doserrno));
-        return f != nullptr;
+        if (f) return true;
+        SetLastError(static_cast<DWORD>(_doserrno));
+        return Failed(path);
     });
     return f;
 }

@@ -5,6 +5,7 @@
 #include "launcher/constants.h"
 #include "launcher/globals.h"
 #include "launcher/held_files.h"
+#include "launcher/own_names.h"
 #include "launcher/text.h"
 
 namespace orvantis {
@@ -46,14 +47,8 @@ void Log(const std::wstring& line) {
     EnterCriticalSection(&log.lock);
     if (ShouldLog(line, log.last)) {
         log.last = line;
-        FILE* f = nullptr;
-        std::wstring path = gFolder + kLogName;
-        if (log.shut) {
-            f = _wfopen(path.c_str(), L"ab");
-        } else {
-            f = OpenStreamHeld(path, L"ab");
-            log.shut = f == nullptr && MayBeHeld(GetLastError());
-        }
+        FILE* f = OpenOwnFile(gFolder + kLogName, true, !log.shut);
+        if (!log.shut) log.shut = f == nullptr && MayBeHeld(GetLastError());
         if (f) {
             log.shut = false;
             SYSTEMTIME t;

@@ -4,14 +4,14 @@
 
 #include "launcher/constants.h"
 #include "launcher/globals.h"
-#include "launcher/held_files.h"
+#include "launcher/own_names.h"
 
 namespace orvantis {
 
 void WriteVerifyResult(bool ready) {
     // Written just before the launcher quits: a scanner still looking at the file of the run
     // before must not cost a script its answer.
-    FILE* f = OpenStreamHeld(gFolder + kResultName, L"wb");
+    FILE* f = OpenOwnFile(gFolder + kResultName, false);
     if (!f) return;
     fputs(ready ? "ready" : "failed", f);
     fclose(f);

@@ -5,6 +5,8 @@
 
 #include "launcher/constants.h"
 #include "launcher/globals.h"
+#include "launcher/held_files.h"
+#include "launcher/own_names.h"
 #include "manifest/cache_line.h"
 
 namespace orvantis {
@@ -20,7 +22,7 @@ constexpr size_t kBlock = 65536;
 // each record goes in at the end of the map without a search.
 Cache LoadCache() {
     Cache cache;
-    FILE* f = _wfopen((gFolder + kCacheName).c_str(), L"rb");
+    FILE* f = OpenStreamHeld(gFolder + kCacheName, L"rb");
     if (!f) return cache;
     std::string block(kBlock, '\0');
     char line[kCacheLinePiece + 1];
@@ -54,7 +56,9 @@ Cache LoadCache() {
 // damaged last line no longer parses and is skipped. Lines are gathered into blocks so
 // that a large cache takes a few writes, not one per line.
 void SaveCache(const Cache& cache) {
-    FILE* f = _wfopen((gFolder + kCacheName).c_str(), L"wb");
+    // Never through a link at its name; a scanner that holds it is waited for, so the hashes of
+    // this run are not lost.
+    FILE* f = OpenOwnFile(gFolder + kCacheName, false);
     if (!f) return;
     std::string block;
     block.reserve(kBlock + 2 * kCacheLinePiece);

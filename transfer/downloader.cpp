@@ -3,11 +3,12 @@
 #include <cstdio>
 #include <memory>
 #include <set>
-#include <share.h>
 #include <string>
 
 #include "launcher/globals.h"
 #include "launcher/held_files.h"
+#include "launcher/own_names.h"
+#include "launcher/owned.h"
 #include "launcher/progress.h"
 #include "launcher/text.h"
 #include "manifest/sha256.h"
@@ -45,13 +46,10 @@ bool CutOne(FILE* pack, const Entry& entry, const std::wstring& target, char* bu
     // Denying all sharing matters: two entries with one path in two packs would otherwise
     // write into the same ".part" at once while each hashes only its own bytes, and a
     // mixture of both could be moved into place. The second writer now fails instead.
-    FILE* out = nullptr;
-    WhileHeld([&] {
-        out = _wfsopen(part.c_str(), L"wb", _SH_DENYRW);
-        if (!out) SetLastError(static_cast<DWORD>(_doserrno));
-        return out != nullptr;
-    });
-    bool good = out != nullptr && _fseeki64(pack, static_cast<int64_t>(entry.offset), SEEK_SET) == 0;
+    // Whatever is at the name (a leftover, a planted link) is removed first, never written through.
+    OwnedHandle out = CreateFresh(part, GENERIC_WRITE, 0);
+    const bool created = static_cast<bool>(out);
+    bool good = created && _fseeki64(pack, static_cast<int64_t>(entry.offset), SEEK_SET) == 0;
     Sha256 hash;
     uint64_t remaining = entry.size;
     while (good && remaining != 0) {
@@ -60,17 +58,19 @@ bool CutOne(FILE* pack, const Entry& entry, const std::wstring& target, char* bu
             good = false;
             break;
         }
-        if (fwrite(buffer, 1, n, out) != n) {
+        DWORD written = 0;
+        if (!WriteFile(out.h, buffer, static_cast<DWORD>(n), &written, nullptr) || written != n) {
             good = false;
             break;
         }
         hash.Add(buffer, static_cast<uint32_t>(n));
         remaining -= n;
     }
-    if (out != nullptr && fclose(out) != 0) good = false;
+    if (created && !CloseHandle(out.Release())) good = false;
     if (good && hash.Hex() != entry.sha256) good = false;
     if (good && !MoveHeld(part, target)) good = false;
-    if (!good) DeleteHeld(part);
+    // Only a ".part" of this cut's own is removed: what could not be cleared away is not ours.
+    if (!good && created) DeleteHeld(part);
     return good;
 }
 
@@ -162,6 +162,35 @@ int32_t RunDownloads(Job& job) {
     if (count > 0) WaitForMultipleObjects(count, threads, TRUE, INFINITE);
     for (DWORD i = 0; i < count; ++i) CloseHandle(threads[i]);
     return static_cast<int32_t>(count);
+}
+
+}  // namespace orvantis
+
+namespace orvantis {
+
+bool IsPackName(const std::wstring& name) {
+    static const std::wstring prefix = L".orvantis_pack_";
+    if (name.compare(0, prefix.size(), prefix) != 0) return false;
+    std::wstring rest = name.substr(prefix.size());
+    if (rest.size() == 69 && rest.compare(64, 5, L".part") == 0) rest.resize(64);
+    if (rest.size() != 64) return false;
+    for (wchar_t c : rest)
+        if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) return false;
+    return true;
+}
+
+// A pack may be 16 MiB, and nothing else would ever remove one that a closed run left.
+void RemovePackLeftovers() {
+    std::vector<std::wstring> found;
+    WIN32_FIND_DATAW data;
+    OwnedFind find = FindFirst((gFolder + L".orvantis_pack_*").c_str(), &data);
+    if (!find) return;
+    do {
+        if (IsPackName(data.cFileName)) found.push_back(data.cFileName);
+    } while (FindNextFileW(find.h, &data));
+    find.Reset();
+    // A link is removed as a link, and a real folder of that name is left alone.
+    for (const std::wstring& name : found) ClearName(gFolder + name);
 }
 
 }  // namespace orvantis

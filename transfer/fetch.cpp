@@ -3,6 +3,7 @@
 #include "launcher/constants.h"
 #include "launcher/globals.h"
 #include "launcher/held_files.h"
+#include "launcher/own_names.h"
 #include "launcher/owned.h"
 #include "launcher/progress.h"
 #include "launcher/text.h"
@@ -37,8 +38,10 @@ bool Fetch(Http& files, Http& site, Job& job, const Entry& entry, const std::wst
     const std::wstring url = std::wstring(kFilesPath) + Wide(entry.sha256);
 
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        // No sharing: nothing else may write into, or move away, the bytes being hashed.
-        OwnedHandle file = OpenHeld(part, GENERIC_WRITE, 0, CREATE_ALWAYS);
+        // No sharing: nothing else may write into, or move away, the bytes being hashed. Whatever
+        // is at the name (a killed run's leftover, read-only or not, or a planted link) is removed
+        // first, and never written through.
+        OwnedHandle file = CreateFresh(part, GENERIC_WRITE, 0);
         if (!file) {
             SetError(job, L"No se pudo escribir " + name + kGameOpenHint);
             return false;

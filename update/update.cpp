@@ -45,6 +45,7 @@ void Finish() { PostMessageW(gWindow, kMsgFinished, 0, 0); }
 // again). False, with the workers' last failure in error, when not every file arrived.
 // The needed list becomes the job's own: one copy of it, not two, lives through the downloads.
 bool DownloadPhase(Needed&& needed, Cache& cache, std::wstring& error) {
+    RemovePackLeftovers();
     Job job;
     job.files = std::move(needed);
     job.started = GetTickCount64();
