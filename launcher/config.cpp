@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "launcher/constants.h"
+#include "launcher/extended_path.h"
 #include "launcher/globals.h"
 #include "launcher/held_files.h"
 #include "launcher/own_names.h"
@@ -55,7 +56,7 @@ bool IsHostName(const std::wstring& name) {
 
 void WriteDefaultConfig() {
     std::wstring path = gFolder + kConfigName;
-    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (GetFileAttributesW(ExtendedPath(path).c_str()) == INVALID_FILE_ATTRIBUTES) {
         // A new file only: a link at the name (one that points nowhere looks missing) is not
         // written through, and whatever is there stays.
         OwnedHandle file = OpenHeld(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_NEW);
@@ -76,13 +77,13 @@ void WriteDefaultConfig() {
     if (!file || !AtOwnName(file.h, path)) return;
     file.Reset();
     auto write = [&](const wchar_t* key, const wchar_t* value) {
-        WhileHeld([&] { return WritePrivateProfileStringW(kSection, key, value, path.c_str()) != 0; });
+        WhileHeld([&] { return WritePrivateProfileStringW(kSection, key, value, ExtendedPath(path).c_str()) != 0; });
     };
 
     wchar_t ip[64] = {};
     wchar_t port[16] = {};
-    GetPrivateProfileStringW(kSection, L"ServerIP", L"", ip, 64, path.c_str());
-    GetPrivateProfileStringW(kSection, L"ServerPort", L"", port, 16, path.c_str());
+    GetPrivateProfileStringW(kSection, L"ServerIP", L"", ip, 64, ExtendedPath(path).c_str());
+    GetPrivateProfileStringW(kSection, L"ServerPort", L"", port, 16, ExtendedPath(path).c_str());
 
     // Only the two connection keys are ever written: the rest of the file is the player's.
     if (ip[0] == 0 || wcscmp(ip, kPlaceholderAddress) == 0) {

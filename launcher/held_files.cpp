@@ -2,6 +2,8 @@
 
 #include <share.h>
 
+#include "launcher/extended_path.h"
+
 namespace orvantis {
 namespace {
 
@@ -9,7 +11,7 @@ namespace {
 // is given its own error, so that nobody waits for it.
 bool Failed(const std::wstring& path) {
     if (GetLastError() == ERROR_ACCESS_DENIED) {
-        DWORD attributes = GetFileAttributesW(path.c_str());
+        DWORD attributes = GetFileAttributesW(ExtendedPath(path).c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             SetLastError(ERROR_DIRECTORY);
         else
@@ -40,24 +42,27 @@ bool WhileHeld(const std::function<bool()>& attempt) {
 OwnedHandle OpenHeld(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
     OwnedHandle file;
     WhileHeld([&] {
-        file = OpenFile(path.c_str(), access, share, disposition, flags);
+        file = OpenFile(ExtendedPath(path).c_str(), access, share, disposition, flags);
         return file ? true : Failed(path);
     });
     return file;
 }
 
 bool MoveHeld(const std::wstring& from, const std::wstring& to) {
-    return WhileHeld([&] { return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0 || Failed(to); });
+    const std::wstring source = ExtendedPath(from), target = ExtendedPath(to);
+    return WhileHeld(
+        [&] { return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0 || Failed(to); });
 }
 
 bool DeleteHeld(const std::wstring& path) {
-    return WhileHeld([&] { return DeleteFileW(path.c_str()) != 0 || Failed(path); });
+    const std::wstring extended = ExtendedPath(path);
+    return WhileHeld([&] { return DeleteFileW(extended.c_str()) != 0 || Failed(path); });
 }
 
 FILE* OpenStreamHeld(const std::wstring& path, const wchar_t* mode) {
     FILE* f = nullptr;
     WhileHeld([&] {
-        f = _wfsopen(path.c_str(), mode, _SH_DENYNO);
+        f = _wfsopen(ExtendedPath(path).c_str(), mode, _SH_DENYNO);
         // The runtime keeps the platform's error of a failed open in _doserrno.
         if (f) return true;
         SetLastError(static_cast<DWORD>(_doserrno));

@@ -1,4 +1,5 @@
 #include "launcher/constants.h"
+#include "launcher/extended_path.h"
 #include "launcher/globals.h"
 #include "launcher/one_per_folder.h"
 #include "launcher/options.h"
@@ -27,7 +28,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
         ShowFolderOwner(gFolder, kOwnerWaitMs);
         return options.verifyOnly ? 1 : 0;
     }
-    DeleteFileW((gFolder + kOldSelfName).c_str());
+    DeleteFileW(ExtendedPath(gFolder + kOldSelfName).c_str());
 
     gAssumeYes = options.assumeYes;
     gVerifyOnly = options.verifyOnly;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "launcher/constants.h"
+#include "launcher/extended_path.h"
 #include "launcher/options.h"
 #include "launcher/text.h"
 #include "manifest/sha256.h"
@@ -24,7 +25,9 @@ std::wstring Call(DWORD (*get)(const wchar_t*, DWORD, wchar_t*), const std::wstr
 }
 
 DWORD FullPathOf(const wchar_t* path, DWORD size, wchar_t* out) { return GetFullPathNameW(path, size, out, nullptr); }
-DWORD LongPathOf(const wchar_t* path, DWORD size, wchar_t* out) { return GetLongPathNameW(path, out, size); }
+DWORD LongPathOf(const wchar_t* path, DWORD size, wchar_t* out) {
+    return GetLongPathNameW(ExtendedPath(path).c_str(), out, size);
+}
 
 // "\\?\C:\x" and "\\?\UNC\server\share" name the same folders as "C:\x" and "\\server\share".
 std::wstring WithoutExtendedPrefix(const std::wstring& path) {

@@ -5,6 +5,7 @@
 #include <io.h>
 #include <vector>
 
+#include "launcher/extended_path.h"
 #include "launcher/held_files.h"
 
 namespace orvantis {
@@ -19,7 +20,7 @@ std::wstring FreshBeside(const std::wstring& path, OwnedHandle* out) {
     static std::atomic<unsigned> counter{0};
     for (int tries = 0; tries < 16; ++tries) {
         std::wstring name = path + L"~" + std::to_wstring(GetCurrentProcessId()) + L"." + std::to_wstring(counter++);
-        *out = OpenFile(name.c_str(), GENERIC_WRITE, 0, CREATE_NEW);
+        *out = OpenFile(ExtendedPath(name).c_str(), GENERIC_WRITE, 0, CREATE_NEW);
         if (*out) return name;
         if (GetLastError() != ERROR_FILE_EXISTS) break;
     }
@@ -55,24 +56,24 @@ FILE* AsStream(OwnedHandle file, bool append) {
 // target). Only a read-only file that is no link (a link's attributes are its own) has its
 // attribute cleared, since Windows will not replace it.
 bool ClearName(const std::wstring& path) {
-    DWORD attributes = GetFileAttributesW(path.c_str());
+    DWORD attributes = GetFileAttributesW(ExtendedPath(path).c_str());
     bool known = attributes != INVALID_FILE_ATTRIBUTES;
     if (known && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         // Someone's folder is never ours to remove; a folder link or junction is removed as a link.
         if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
-        return RemoveDirectoryW(path.c_str()) != 0;
+        return RemoveDirectoryW(ExtendedPath(path).c_str()) != 0;
     }
     // Unknown attributes may still hide a link that points nowhere: the rename takes that too.
     OwnedHandle fresh;
     std::wstring temporary = FreshBeside(path, &fresh);
     if (temporary.empty()) return false;
     fresh.Reset();
-    bool taken = MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    bool taken = MoveFileExW(ExtendedPath(temporary).c_str(), ExtendedPath(path).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
     if (!taken && known && (attributes & FILE_ATTRIBUTE_READONLY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        SetFileAttributesW(ExtendedPath(path).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     if (!taken) taken = MoveHeld(temporary, path);
     if (!taken) {
-        DeleteFileW(temporary.c_str());
+        DeleteFileW(ExtendedPath(temporary).c_str());
         return false;
     }
     return DeleteHeld(path);
@@ -91,7 +92,9 @@ OwnedHandle CreateFresh(const std::wstring& path, DWORD access, DWORD share) {
 bool AtOwnName(HANDLE h, const std::wstring& path) {
     size_t slash = path.rfind(L'\\');
     if (slash == std::wstring::npos) return true;
-    OwnedHandle folder = OpenFile(path.substr(0, slash + 1).c_str(), FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+    // A drive's root keeps its backslash: "\\?\C:" would name the volume, not its folder.
+    std::wstring parent = path.substr(0, slash > 0 && path[slash - 1] == L':' ? slash + 1 : slash);
+    OwnedHandle folder = OpenFile(ExtendedPath(parent).c_str(), FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS);
     std::wstring mine = FinalPathOf(h);
     std::wstring theirs = folder ? FinalPathOf(folder.h) : L"";
@@ -107,7 +110,7 @@ bool AtOwnName(HANDLE h, const std::wstring& path) {
 FILE* OpenOwnFile(const std::wstring& path, bool append, bool wait) {
     auto open = [&](DWORD disposition) {
         return wait ? OpenHeld(path, GENERIC_WRITE, kStreamShare, disposition)
-                    : OpenFile(path.c_str(), GENERIC_WRITE, kStreamShare, disposition);
+                    : OpenFile(ExtendedPath(path).c_str(), GENERIC_WRITE, kStreamShare, disposition);
     };
     OwnedHandle file = open(OPEN_EXISTING);
     if (file && !AtOwnName(file.h, path)) {

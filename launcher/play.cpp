@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "launcher/constants.h"
+#include "launcher/extended_path.h"
 #include "launcher/globals.h"
 
 namespace orvantis {
@@ -27,7 +28,7 @@ constexpr const wchar_t* kStartBlocked =
     L"En Seguridad de Windows > Protección contra virus y amenazas > Historial de protección, elige "
     L"Permitir en el dispositivo para Main.exe, y añade la carpeta del juego en Exclusiones.";
 
-bool Missing(const std::wstring& path) { return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES; }
+bool Missing(const std::wstring& path) { return GetFileAttributesW(ExtendedPath(path).c_str()) == INVALID_FILE_ATTRIBUTES; }
 
 void ShowError(const std::wstring& text) { MessageBoxW(gWindow, text.c_str(), kCaption, MB_ICONERROR); }
 

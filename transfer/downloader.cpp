@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "launcher/extended_path.h"
 #include "launcher/globals.h"
 #include "launcher/held_files.h"
 #include "launcher/own_names.h"
@@ -183,7 +184,7 @@ bool IsPackName(const std::wstring& name) {
 void RemovePackLeftovers() {
     std::vector<std::wstring> found;
     WIN32_FIND_DATAW data;
-    OwnedFind find = FindFirst((gFolder + L".orvantis_pack_*").c_str(), &data);
+    OwnedFind find = FindFirst((ExtendedPath(gFolder) + L".orvantis_pack_*").c_str(), &data);
     if (!find) return;
     do {
         if (IsPackName(data.cFileName)) found.push_back(data.cFileName);

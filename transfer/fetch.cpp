@@ -1,6 +1,7 @@
 #include "transfer/fetch.h"
 
 #include "launcher/constants.h"
+#include "launcher/extended_path.h"
 #include "launcher/globals.h"
 #include "launcher/held_files.h"
 #include "launcher/own_names.h"
@@ -28,7 +29,7 @@ void CreateFolders(const std::wstring& target) {
     // prefix from being "created".
     size_t pos = gFolder.size();
     while ((pos = target.find(L'\\', pos + 1)) != std::wstring::npos)
-        CreateDirectoryW(target.substr(0, pos).c_str(), nullptr);
+        CreateDirectoryW(ExtendedPath(target.substr(0, pos)).c_str(), nullptr);
 }
 
 bool Fetch(Http& files, Http& site, Job& job, const Entry& entry, const std::wstring& target) {

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "launcher/constants.h"
+#include "launcher/extended_path.h"
 #include "launcher/globals.h"
 #include "launcher/owned.h"
 #include "launcher/status.h"
@@ -10,7 +11,7 @@
 namespace orvantis {
 namespace {
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::wstring& path) { return GetFileAttributesW(ExtendedPath(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 }  // namespace
 
@@ -25,7 +26,7 @@ uint64_t InstallBytes(const std::vector<Entry>& entries) {
 
 int32_t CountOtherItems() {
     WIN32_FIND_DATAW data;
-    OwnedFind find = FindFirst((gFolder + L"*").c_str(), &data);
+    OwnedFind find = FindFirst((ExtendedPath(gFolder) + L"*").c_str(), &data);
     if (!find) return 0;
     int32_t others = 0;
     do {

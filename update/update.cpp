@@ -7,6 +7,7 @@
 
 #include "launcher/config.h"
 #include "launcher/constants.h"
+#include "launcher/extended_path.h"
 #include "launcher/globals.h"
 #include "launcher/status.h"
 #include "manifest/cache.h"
@@ -35,7 +36,7 @@ const wchar_t kGameVanished[] =
     L"Main.exe desapareci\u00f3 despu\u00e9s de descargarlo: seguramente lo quit\u00f3 el antivirus. Pulsa Jugar "
     L"para ver c\u00f3mo recuperarlo.";
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::wstring& path) { return GetFileAttributesW(ExtendedPath(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // The run is over; the window reads gReady when this arrives, so gReady must be final by now.
 void Finish() { PostMessageW(gWindow, kMsgFinished, 0, 0); }
@@ -62,7 +63,7 @@ bool DownloadPhase(Needed&& needed, Cache& cache, std::wstring& error) {
         if (job.installed[i] != 1) continue;
         const auto& [entry, local] = job.files[i];
         WIN32_FILE_ATTRIBUTE_DATA info;
-        if (!GetFileAttributesExW(local.c_str(), GetFileExInfoStandard, &info)) continue;
+        if (!GetFileAttributesExW(ExtendedPath(local).c_str(), GetFileExInfoStandard, &info)) continue;
         uint64_t length = (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
         if (length != entry.size) continue;
         uint64_t written =
