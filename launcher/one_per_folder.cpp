@@ -5,6 +5,8 @@
 #include "launcher/constants.h"
 #include "launcher/extended_path.h"
 #include "launcher/options.h"
+#include "launcher/own_names.h"
+#include "launcher/owned.h"
 #include "launcher/text.h"
 #include "manifest/sha256.h"
 
@@ -13,20 +15,15 @@ namespace {
 
 constexpr DWORD kPollMs = 50;
 
-std::wstring Call(DWORD (*get)(const wchar_t*, DWORD, wchar_t*), const std::wstring& path) {
+std::wstring FullPath(const std::wstring& path) {
     std::vector<wchar_t> buffer(path.size() + MAX_PATH);
     for (int tries = 0; tries < 3; ++tries) {
-        DWORD n = get(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data());
+        DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
         if (n == 0) return path;
         if (n < buffer.size()) return std::wstring(buffer.data(), n);
         buffer.resize(n + 1);
     }
     return path;
-}
-
-DWORD FullPathOf(const wchar_t* path, DWORD size, wchar_t* out) { return GetFullPathNameW(path, size, out, nullptr); }
-DWORD LongPathOf(const wchar_t* path, DWORD size, wchar_t* out) {
-    return GetLongPathNameW(ExtendedPath(path).c_str(), out, size);
 }
 
 // "\\?\C:\x" and "\\?\UNC\server\share" name the same folders as "C:\x" and "\\server\share".
@@ -76,9 +73,16 @@ BOOL CALLBACK MatchOwner(HWND window, LPARAM param) {
 
 }  // namespace
 
+// The folder as the file system itself names it, once it is opened: long names for short ones,
+// and the same path for every way to it. A folder that cannot be opened keeps its full path.
 // Hashed, because a folder's path may be far longer than a kernel object's name may be.
 std::wstring FolderKey(const std::wstring& folder) {
-    std::wstring canonical = Call(LongPathOf, Call(FullPathOf, WithoutExtendedPrefix(folder)));
+    std::wstring canonical = FullPath(WithoutExtendedPrefix(folder));
+    OwnedHandle opened = OpenFile(ExtendedPath(canonical).c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS);
+    std::wstring final = opened ? FinalPathOf(opened.h) : L"";
+    if (!final.empty()) canonical = final;
     canonical = Upper(WithoutExtendedPrefix(canonical));
     if (!canonical.empty() && canonical.back() != L'\\') canonical += L'\\';
     std::string bytes = Narrow(canonical);

@@ -27,18 +27,6 @@ std::wstring FreshBeside(const std::wstring& path, OwnedHandle* out) {
     return L"";
 }
 
-std::wstring FinalPathOf(HANDLE h) {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (int tries = 0; tries < 3; ++tries) {
-        DWORD n = GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (n == 0) return L"";
-        if (n < buffer.size()) return std::wstring(buffer.data(), n);
-        buffer.resize(n + 1);
-    }
-    return L"";
-}
-
 FILE* AsStream(OwnedHandle file, bool append) {
     int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.h), _O_BINARY | (append ? _O_APPEND : 0));
     if (fd == -1) return nullptr;
@@ -86,6 +74,18 @@ OwnedHandle CreateFresh(const std::wstring& path, DWORD access, DWORD share) {
     if (file || GetLastError() != ERROR_FILE_EXISTS) return file;
     if (!ClearName(path)) return OwnedHandle();
     return OpenHeld(path, access, share, CREATE_NEW);
+}
+
+std::wstring FinalPathOf(HANDLE h) {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (int tries = 0; tries < 3; ++tries) {
+        DWORD n = GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (n == 0) return L"";
+        if (n < buffer.size()) return std::wstring(buffer.data(), n);
+        buffer.resize(n + 1);
+    }
+    return L"";
 }
 
 // The file's final path (every link resolved) must be its folder's final path and its own name.

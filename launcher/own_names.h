@@ -22,6 +22,10 @@ OwnedHandle CreateFresh(const std::wstring& path, DWORD access, DWORD share);
 // cannot tell.
 bool AtOwnName(HANDLE h, const std::wstring& path);
 
+// The path of an open file or folder with every link resolved, in the extended form; empty when
+// the platform cannot tell.
+std::wstring FinalPathOf(HANDLE h);
+
 // One of the launcher's own files as a stream in binary mode, truncated ("wb") or for appending
 // ("ab"), created when missing; a link at its name is removed, never written through. wait: try
 // again while another program holds it. Null when the file cannot be opened.

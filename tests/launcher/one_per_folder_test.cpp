@@ -8,6 +8,7 @@
 
 #include "launcher/constants.h"
 #include "tests/support/launcher_probe.h"
+#include "tests/support/links.h"
 #include "tests/support/temp_folder.h"
 
 namespace orvantis::test {
@@ -57,6 +58,21 @@ TEST(FolderKey, TakesAShortNameForItsLongForm) {
     }
     RemoveTree(root);
     if (!hasShortNames) GTEST_SKIP() << "this file system keeps no short names";
+}
+
+// The same folder reached through a folder link (a junction on Windows) is the same folder.
+TEST(FolderKey, TakesAFolderLinkForTheFolderItLeadsTo) {
+    std::wstring root = MakeTempFolder(L"key");
+    ASSERT_FALSE(root.empty());
+    ASSERT_TRUE(CreateDirectoryW((root + L"juego").c_str(), nullptr));
+    bool linked = PlantLink(root + L"acceso", root + L"juego");
+    if (linked) {
+        EXPECT_EQ(FolderKey(root + L"acceso\\"), FolderKey(root + L"juego\\"));
+        EXPECT_NE(FolderKey(root + L"acceso\\"), FolderKey(root));
+        RemoveLink(root + L"acceso");
+    }
+    RemoveTree(root);
+    if (!linked) GTEST_SKIP() << "this platform makes no links for a test";
 }
 
 // What a folder holds, with sizes and write times: equal only when nothing was touched.
