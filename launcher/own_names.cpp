@@ -46,11 +46,10 @@ FILE* AsStream(OwnedHandle file, bool append) {
 bool ClearName(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(ExtendedPath(path).c_str());
     bool known = attributes != INVALID_FILE_ATTRIBUTES;
-    if (known && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        // Someone's folder is never ours to remove; a folder link or junction is removed as a link.
-        if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
-        return RemoveDirectoryW(ExtendedPath(path).c_str()) != 0;
-    }
+    // Someone's folder is never ours to remove. Nor is a folder link or junction removed: no
+    // call removes one as a link everywhere (Wine removes the folder it leads to, if empty), and
+    // the launcher never makes folders at these names; the name is refused instead.
+    if (known && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
     // Unknown attributes may still hide a link that points nowhere: the rename takes that too.
     OwnedHandle fresh;
     std::wstring temporary = FreshBeside(path, &fresh);

@@ -9,8 +9,8 @@
 
 namespace orvantis {
 
-// Removes the file or link at path, never what a link points to; a real folder stays. True when
-// nothing is left at the name (also when nothing was there).
+// Removes the file or file link at path, never what a link points to; a folder, or a link to
+// one, stays and is refused. True when nothing is left at the name (also when nothing was there).
 bool ClearName(const std::wstring& path);
 
 // A new file at path, after whatever file or link was at that name has been removed; tried again
