@@ -5,7 +5,11 @@
 
 #include "launcher/constants.h"
 #include "launcher/files.h"
+#include "launcher/extended_path.h"
 #include "launcher/globals.h"
+#include "launcher/held_files.h"
+#include "launcher/own_names.h"
+#include "launcher/owned.h"
 #include "launcher/text.h"
 
 namespace orvantis {
@@ -54,24 +58,40 @@ bool IsHostName(const std::wstring& name) {
 void WriteDefaultConfig() {
     std::wstring path = gFolder + kConfigName;
     if (!Exists(path)) {
-        FILE* f = _wfopen(path.c_str(), L"wb");
-        if (!f) return;
-        fprintf(f, kTemplate, Narrow(ServerName()).c_str());
-        fclose(f);
+        // A new file only: a link at the name (one that points nowhere looks missing) is not
+        // written through, and whatever is there stays.
+        OwnedHandle file = OpenHeld(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_NEW);
+        if (!file) return;
+        std::string server = Narrow(ServerName());
+        std::string text(sizeof kTemplate + server.size(), '\0');
+        text.resize(static_cast<size_t>(snprintf(text.data(), text.size(), kTemplate, server.c_str())));
+        DWORD written = 0;
+        WriteFile(file.h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         return;
     }
 
+    // The profile functions read a file they cannot open as empty, and an empty ServerIP would be
+    // "repaired" over the player's own server: while a scanner holds the file, wait for it. The
+    // file is the player's: a link at its name may be the player's own doing, so it is neither
+    // removed nor written through, and the file is left as it is.
+    OwnedHandle file = OpenHeld(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    if (!file || !AtOwnName(file.h, path)) return;
+    file.Reset();
+    auto write = [&](const wchar_t* key, const wchar_t* value) {
+        WhileHeld([&] { return WritePrivateProfileStringW(kSection, key, value, ExtendedPath(path).c_str()) != 0; });
+    };
+
     wchar_t ip[64] = {};
     wchar_t port[16] = {};
-    GetPrivateProfileStringW(kSection, L"ServerIP", L"", ip, 64, path.c_str());
-    GetPrivateProfileStringW(kSection, L"ServerPort", L"", port, 16, path.c_str());
+    GetPrivateProfileStringW(kSection, L"ServerIP", L"", ip, 64, ExtendedPath(path).c_str());
+    GetPrivateProfileStringW(kSection, L"ServerPort", L"", port, 16, ExtendedPath(path).c_str());
 
     // Only the two connection keys are ever written: the rest of the file is the player's.
     if (ip[0] == 0 || wcscmp(ip, kPlaceholderAddress) == 0) {
-        WritePrivateProfileStringW(kSection, L"ServerIP", ServerName().c_str(), path.c_str());
-        WritePrivateProfileStringW(kSection, L"ServerPort", kServerPort, path.c_str());
+        write(L"ServerIP", ServerName().c_str());
+        write(L"ServerPort", kServerPort);
     } else if (IsHostName(kMigrationHostname) && wcscmp(ip, kServerAddress) == 0 && wcscmp(port, kServerPort) == 0) {
-        WritePrivateProfileStringW(kSection, L"ServerIP", kMigrationHostname, path.c_str());
+        write(L"ServerIP", kMigrationHostname);
     }
 }
 

@@ -1,5 +1,7 @@
 #include "launcher/constants.h"
+#include "launcher/extended_path.h"
 #include "launcher/globals.h"
+#include "launcher/one_per_folder.h"
 #include "launcher/options.h"
 #include "launcher/window.h"
 #include "update/update.h"
@@ -8,11 +10,26 @@
 
 using namespace orvantis;
 
+namespace {
+
+// Long enough for a launcher started by the same double click to show its window.
+constexpr DWORD kOwnerWaitMs = 5000;
+
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     gFolder = FolderOf(ModulePath());
-    DeleteFileW((gFolder + kOldSelfName).c_str());
-
     Options options = ReadOptions(CommandLineArgs(), gSite, gFiles);
+    // Two launchers in one folder would fight over every ".part" file and remove each other's
+    // leftovers. The second one touches nothing, not even the log: it shows the first and leaves.
+    // A verify-only run that verified nothing must not pass for "ready", so it ends with 1 and
+    // leaves the result file to the run that holds the folder.
+    if (!ClaimFolder(gFolder)) {
+        ShowFolderOwner(gFolder, kOwnerWaitMs);
+        return options.verifyOnly ? 1 : 0;
+    }
+    DeleteFileW(ExtendedPath(gFolder + kOldSelfName).c_str());
+
     gAssumeYes = options.assumeYes;
     gVerifyOnly = options.verifyOnly;
     gSite = options.site;

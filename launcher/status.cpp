@@ -4,6 +4,8 @@
 
 #include "launcher/constants.h"
 #include "launcher/globals.h"
+#include "launcher/held_files.h"
+#include "launcher/own_names.h"
 #include "launcher/text.h"
 
 namespace orvantis {
@@ -12,6 +14,9 @@ namespace {
 struct LogState {
     CRITICAL_SECTION lock;
     std::wstring last;
+    // A log that stayed shut for a whole wait is read-only or in a folder without rights, not
+    // held: the lines after it try once, so that a run does not wait again for every line.
+    bool shut = false;
 };
 
 // Never freed: download workers may still log while the process exits after the window
@@ -42,8 +47,10 @@ void Log(const std::wstring& line) {
     EnterCriticalSection(&log.lock);
     if (ShouldLog(line, log.last)) {
         log.last = line;
-        FILE* f = _wfopen((gFolder + kLogName).c_str(), L"ab");
+        FILE* f = OpenOwnFile(gFolder + kLogName, true, !log.shut);
+        if (!log.shut) log.shut = f == nullptr && MayBeHeld(GetLastError());
         if (f) {
+            log.shut = false;
             SYSTEMTIME t;
             GetLocalTime(&t);
             fprintf(f, "%04d-%02d-%02d %02d:%02d:%02d %s\r\n", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,

@@ -4,11 +4,14 @@
 
 #include "launcher/constants.h"
 #include "launcher/globals.h"
+#include "launcher/own_names.h"
 
 namespace orvantis {
 
 void WriteVerifyResult(bool ready) {
-    FILE* f = _wfopen((gFolder + kResultName).c_str(), L"wb");
+    // Written just before the launcher quits: a scanner still looking at the file of the run
+    // before must not cost a script its answer.
+    FILE* f = OpenOwnFile(gFolder + kResultName, false);
     if (!f) return;
     fputs(ready ? "ready" : "failed", f);
     fclose(f);

@@ -5,6 +5,8 @@
 
 #include "launcher/constants.h"
 #include "launcher/globals.h"
+#include "launcher/held_files.h"
+#include "launcher/own_names.h"
 #include "manifest/cache_line.h"
 
 namespace orvantis {
@@ -14,7 +16,7 @@ constexpr size_t kBlock = 65536;
 
 // The whole file; false when it cannot be opened or its length cannot be told.
 bool ReadWhole(const std::wstring& path, std::string& text) {
-    FILE* f = _wfopen(path.c_str(), L"rb");
+    FILE* f = OpenStreamHeld(path, L"rb");
     if (!f) return false;
     bool ok = _fseeki64(f, 0, SEEK_END) == 0;
     int64_t length = ok ? _ftelli64(f) : -1;
@@ -40,7 +42,9 @@ Cache LoadCache() {
 // damaged last line no longer parses and is skipped. Lines are gathered into blocks so
 // that a large cache takes a few writes, not one per line.
 void SaveCache(const Cache& cache) {
-    FILE* f = _wfopen((gFolder + kCacheName).c_str(), L"wb");
+    // Never through a link at its name; a scanner that holds it is waited for, so the hashes of
+    // this run are not lost.
+    FILE* f = OpenOwnFile(gFolder + kCacheName, false);
     if (!f) return;
     std::string block;
     block.reserve(kBlock + 2 * kCacheLinePiece);

@@ -8,7 +8,7 @@ ORVANTIS_PACKAGES=(
     g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
     wine64 wine xvfb xauth x11-utils imagemagick
     googletest libgtest-dev libssl-dev libcpp-httplib-dev openssl nginx
-    python3 xxd
+    python3 xxd osslsigncode
 )
 
 # Installs only what is missing, and refreshes the package lists only then.

@@ -3,10 +3,13 @@
 #include <cstdio>
 #include <memory>
 #include <set>
-#include <share.h>
 #include <string>
 
+#include "launcher/extended_path.h"
 #include "launcher/globals.h"
+#include "launcher/held_files.h"
+#include "launcher/own_names.h"
+#include "launcher/owned.h"
 #include "launcher/progress.h"
 #include "launcher/text.h"
 #include "manifest/sha256.h"
@@ -44,8 +47,10 @@ bool CutOne(FILE* pack, const Entry& entry, const std::wstring& target, char* bu
     // Denying all sharing matters: two entries with one path in two packs would otherwise
     // write into the same ".part" at once while each hashes only its own bytes, and a
     // mixture of both could be moved into place. The second writer fails instead.
-    FILE* out = _wfsopen(part.c_str(), L"wb", _SH_DENYRW);
-    bool good = out != nullptr && _fseeki64(pack, static_cast<int64_t>(entry.offset), SEEK_SET) == 0;
+    // Whatever is at the name (a leftover, a planted link) is removed first, never written through.
+    OwnedHandle out = CreateFresh(part, GENERIC_WRITE, 0);
+    const bool created = static_cast<bool>(out);
+    bool good = created && _fseeki64(pack, static_cast<int64_t>(entry.offset), SEEK_SET) == 0;
     Sha256 hash;
     uint64_t remaining = entry.size;
     while (good && remaining != 0) {
@@ -54,17 +59,19 @@ bool CutOne(FILE* pack, const Entry& entry, const std::wstring& target, char* bu
             good = false;
             break;
         }
-        if (fwrite(buffer, 1, n, out) != n) {
+        DWORD written = 0;
+        if (!WriteFile(out.h, buffer, static_cast<DWORD>(n), &written, nullptr) || written != n) {
             good = false;
             break;
         }
         hash.Add(buffer, static_cast<uint32_t>(n));
         remaining -= n;
     }
-    if (out != nullptr && fclose(out) != 0) good = false;
+    if (created && !CloseHandle(out.Release())) good = false;
     if (good && hash.Hex() != entry.sha256) good = false;
-    if (good && !MoveFileExW(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) good = false;
-    if (!good) DeleteFileW(part.c_str());
+    if (good && !MoveHeld(part, target)) good = false;
+    // Only a ".part" of this cut's own is removed: what could not be cleared away is not ours.
+    if (!good && created) DeleteHeld(part);
     return good;
 }
 
@@ -73,7 +80,8 @@ bool CutOne(FILE* pack, const Entry& entry, const std::wstring& target, char* bu
 bool CutPack(Job& job, const std::vector<uint64_t>& item, const std::wstring& packPath) {
     bool good = false;
     {
-        std::unique_ptr<FILE, FileCloser> pack(_wfopen(packPath.c_str(), L"rb"));
+        // Just renamed into place, so a scanner may be looking at it.
+        std::unique_ptr<FILE, FileCloser> pack(OpenStreamHeld(packPath, L"rb"));
         auto buffer = std::make_unique<char[]>(kCopyBuffer);
         std::set<std::wstring> made;  // folders created for this item's files
         if (pack) {
@@ -89,7 +97,7 @@ bool CutPack(Job& job, const std::vector<uint64_t>& item, const std::wstring& pa
             }
         }
     }
-    DeleteFileW(packPath.c_str());
+    DeleteHeld(packPath);
     if (!good) SetError(job, kPackFailed);
     Progress(job);
     return good;
@@ -151,6 +159,35 @@ int32_t RunDownloads(Job& job) {
     if (count > 0) WaitForMultipleObjects(count, threads, TRUE, INFINITE);
     for (DWORD i = 0; i < count; ++i) CloseHandle(threads[i]);
     return static_cast<int32_t>(count);
+}
+
+}  // namespace orvantis
+
+namespace orvantis {
+
+bool IsPackName(const std::wstring& name) {
+    static const std::wstring prefix = L".orvantis_pack_";
+    if (name.compare(0, prefix.size(), prefix) != 0) return false;
+    std::wstring rest = name.substr(prefix.size());
+    if (rest.size() == 69 && rest.compare(64, 5, L".part") == 0) rest.resize(64);
+    if (rest.size() != 64) return false;
+    for (wchar_t c : rest)
+        if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) return false;
+    return true;
+}
+
+// A pack may be 16 MiB, and nothing else would ever remove one that a closed run left.
+void RemovePackLeftovers() {
+    std::vector<std::wstring> found;
+    WIN32_FIND_DATAW data;
+    OwnedFind find = FindFirst((ExtendedPath(gFolder) + L".orvantis_pack_*").c_str(), &data);
+    if (!find) return;
+    do {
+        if (IsPackName(data.cFileName)) found.push_back(data.cFileName);
+    } while (FindNextFileW(find.h, &data));
+    find.Reset();
+    // A link is removed as a link, and a real folder of that name is left alone.
+    for (const std::wstring& name : found) ClearName(gFolder + name);
 }
 
 }  // namespace orvantis

@@ -1,7 +1,10 @@
 #include "transfer/fetch.h"
 
 #include "launcher/constants.h"
+#include "launcher/extended_path.h"
 #include "launcher/globals.h"
+#include "launcher/held_files.h"
+#include "launcher/own_names.h"
 #include "launcher/owned.h"
 #include "launcher/progress.h"
 #include "launcher/text.h"
@@ -26,7 +29,7 @@ void CreateFolders(const std::wstring& target) {
     // prefix from being "created".
     size_t pos = gFolder.size();
     while ((pos = target.find(L'\\', pos + 1)) != std::wstring::npos)
-        CreateDirectoryW(target.substr(0, pos).c_str(), nullptr);
+        CreateDirectoryW(ExtendedPath(target.substr(0, pos)).c_str(), nullptr);
 }
 
 bool Fetch(Http& files, Http& site, Job& job, const Entry& entry, const std::wstring& target) {
@@ -36,8 +39,10 @@ bool Fetch(Http& files, Http& site, Job& job, const Entry& entry, const std::wst
     const std::wstring url = std::wstring(kFilesPath) + Wide(entry.sha256);
 
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        // No sharing: nothing else may write into, or move away, the bytes being hashed.
-        OwnedHandle file = OpenFile(part.c_str(), GENERIC_WRITE, 0, CREATE_ALWAYS);
+        // No sharing: nothing else may write into, or move away, the bytes being hashed. Whatever
+        // is at the name (a killed run's leftover, read-only or not, or a planted link) is removed
+        // first, and never written through.
+        OwnedHandle file = CreateFresh(part, GENERIC_WRITE, 0);
         if (!file) {
             SetError(job, L"No se pudo escribir " + name + kGameOpenHint);
             return false;
@@ -65,13 +70,14 @@ bool Fetch(Http& files, Http& site, Job& job, const Entry& entry, const std::wst
         file.Reset();
 
         if (status == 200 && received == entry.size && hash.Hex() == entry.sha256) {
-            if (MoveFileExW(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-            DeleteFileW(part.c_str());
+            // A scanner looks at the closed ".part" at once, and the rename waits for it.
+            if (MoveHeld(part, target)) return true;
+            DeleteHeld(part);
             SetError(job, L"No se pudo reemplazar " + name + kGameOpenHint);
             return false;
         }
 
-        DeleteFileW(part.c_str());
+        DeleteHeld(part);
         job.bytesDone.fetch_sub(static_cast<int64_t>(received));
         if (writeFailed) {
             SetError(job, L"No queda espacio o no se puede escribir en la carpeta del juego.");

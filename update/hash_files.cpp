@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 
+#include "launcher/held_files.h"
 #include "launcher/owned.h"
 #include "manifest/sha256.h"
 
@@ -13,7 +14,8 @@ constexpr DWORD kReadChunk = 1048576;
 
 // The buffer is lent by the caller, so that one buffer serves every file a thread reads.
 std::string HashWith(const std::wstring& path, uint8_t* buffer) {
-    OwnedHandle file = OpenFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
+    // A scanner may hold a file it has just seen; waiting for it spares a needless download.
+    OwnedHandle file = OpenHeld(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
     if (!file) return "";
     Sha256 sha;
     DWORD got = 0;

@@ -4,6 +4,7 @@
 
 #include "launcher/constants.h"
 #include "launcher/files.h"
+#include "launcher/extended_path.h"
 #include "launcher/globals.h"
 #include "launcher/owned.h"
 #include "launcher/status.h"
@@ -22,7 +23,7 @@ uint64_t InstallBytes(const std::vector<Entry>& entries) {
 
 int32_t CountOtherItems() {
     WIN32_FIND_DATAW data;
-    OwnedFind find = FindFirst((gFolder + L"*").c_str(), &data);
+    OwnedFind find = FindFirst((ExtendedPath(gFolder) + L"*").c_str(), &data);
     if (!find) return 0;
     int32_t others = 0;
     do {

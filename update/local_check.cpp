@@ -4,7 +4,9 @@
 #include <utility>
 
 #include "launcher/constants.h"
+#include "launcher/extended_path.h"
 #include "launcher/globals.h"
+#include "launcher/owned.h"
 #include "launcher/status.h"
 #include "manifest/ascii.h"
 #include "manifest/safe_path.h"
@@ -23,36 +25,50 @@ std::wstring FullPath(const std::wstring& path) {
     return n > 0 && n < MAX_PATH * 4 ? std::wstring(full, n) : path;
 }
 
-// Empty when the file does not exist (a name that names nothing aliases nothing).
-std::wstring LongPath(const std::wstring& path) {
-    wchar_t full[MAX_PATH * 4] = {};
-    DWORD n = GetLongPathNameW(path.c_str(), full, MAX_PATH * 4);
-    return n > 0 && n < MAX_PATH * 4 ? std::wstring(full, n) : std::wstring();
+// Which file a path names, whatever name it is reached by; unknown when nothing is there (a
+// name that names nothing aliases nothing).
+struct FileIdentity {
+    bool known = false;
+    DWORD volume = 0;
+    uint64_t index = 0;
+    bool operator==(const FileIdentity& o) const { return known && o.known && volume == o.volume && index == o.index; }
+};
+
+FileIdentity IdentityOf(const std::wstring& path) {
+    FileIdentity id;
+    OwnedHandle file = OpenFile(ExtendedPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file || !GetFileInformationByHandle(file.h, &info)) return id;
+    id.known = true;
+    id.volume = info.dwVolumeSerialNumber;
+    id.index = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return id;
 }
 
 // The launcher's own executable, in the forms a manifest path could reach it by.
 struct Self {
     std::wstring canonical;
-    std::wstring longForm;
+    FileIdentity file;
 };
 
 Self FindSelf() {
     Self self;
     self.canonical = FullPath(gFolder + kSelfName);
-    self.longForm = LongPath(self.canonical);
+    self.file = IdentityOf(self.canonical);
     return self;
 }
 
 // The launcher never replaces its own executable. Besides the manifest's spelling, the
 // canonical path counts: "OrvantisKesh.exe." and "OrvantisKesh.exe " lose their trailing
-// dot or blank when canonicalised. A '~' may be a short (8.3) alias of the launcher's
-// name, which only the long form of the path reveals.
+// dot or blank when canonicalised. A '~' may be a short (8.3) alias of the launcher's name:
+// the file it opens tells. (Asking for the long form of the name would not: the platform
+// answers it for the extended form of a path, which every call here uses, only on Windows.)
 bool IsLauncher(const Entry& entry, const std::wstring& local, const Self& self) {
     if (SameIgnoringAsciiCase(entry.path, "OrvantisKesh.exe")) return true;
     if (SameIgnoringAsciiCase(local, self.canonical)) return true;
-    if (entry.path.find('~') == std::string::npos || self.longForm.empty()) return false;
-    std::wstring longForm = LongPath(local);
-    return !longForm.empty() && SameIgnoringAsciiCase(longForm, self.longForm);
+    if (entry.path.find('~') == std::string::npos || !self.file.known) return false;
+    return IdentityOf(local) == self.file;
 }
 
 // An entry that its cache record did not settle: needed without a look at its content, or
@@ -99,7 +115,7 @@ bool Decide(const std::vector<Entry>& entries, bool ultraPresent, const Cache& c
         }
 
         WIN32_FILE_ATTRIBUTE_DATA info = {};
-        bool present = GetFileAttributesExW(local.c_str(), GetFileExInfoStandard, &info) != 0;
+        bool present = GetFileAttributesExW(ExtendedPath(local).c_str(), GetFileExInfoStandard, &info) != 0;
         uint64_t length = (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
         uint64_t written =
             (uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;

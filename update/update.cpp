@@ -8,6 +8,7 @@
 #include "launcher/config.h"
 #include "launcher/constants.h"
 #include "launcher/files.h"
+#include "launcher/extended_path.h"
 #include "launcher/globals.h"
 #include "launcher/status.h"
 #include "manifest/cache.h"
@@ -44,6 +45,7 @@ void Finish() { PostMessageW(gWindow, kMsgFinished, 0, 0); }
 // again). False, with the workers' last failure in error, when not every file arrived.
 // The needed list becomes the job's own: one copy of it, not two, lives through the downloads.
 bool DownloadPhase(Needed&& needed, Cache& cache, std::wstring& error) {
+    RemovePackLeftovers();
     Job job;
     job.files = std::move(needed);
     job.started = GetTickCount64();
@@ -60,7 +62,7 @@ bool DownloadPhase(Needed&& needed, Cache& cache, std::wstring& error) {
         if (job.installed[i] != 1) continue;
         const auto& [entry, local] = job.files[i];
         WIN32_FILE_ATTRIBUTE_DATA info;
-        if (!GetFileAttributesExW(local.c_str(), GetFileExInfoStandard, &info)) continue;
+        if (!GetFileAttributesExW(ExtendedPath(local).c_str(), GetFileExInfoStandard, &info)) continue;
         uint64_t length = (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
         if (length != entry.size) continue;
         uint64_t written =

@@ -4,6 +4,7 @@
 
 #include "launcher/constants.h"
 #include "launcher/text.h"
+#include "tests/support/holder.h"
 #include "tests/support/temp_folder.h"
 
 namespace orvantis::test {
@@ -118,6 +119,33 @@ TEST_F(ConfigTest, AddsTheMissingSectionAndKeepsTheRest) {
     GetPrivateProfileStringW(L"CONNECTION SETTINGS", L"ServerPort", L"", port, 16, Config().c_str());
     EXPECT_EQ(Narrow(ip), Server());
     EXPECT_STREQ(port, L"44405");
+}
+
+// A scanner that holds the file makes the profile functions read it as empty; the values are
+// read only once it lets go, so a repair still happens and the player's server is never taken
+// for a missing one.
+TEST_F(ConfigTest, WaitsForAFileAScannerHoldsForAMoment) {
+    const std::string head = "[CONNECTION SETTINGS]\r\n";
+    struct Row {
+        const char* name;
+        std::string before;
+        std::string after;
+    } rows[] = {
+        {"placeholder", head + "ServerIP=127.127.127.127\r\nServerPort=1\r\n",
+         head + "ServerIP=" + Server() + "\r\nServerPort=44405\r\n"},
+        {"the player's own server", head + "ServerIP=play.elsewhere.example\r\nServerPort=1\r\n",
+         head + "ServerIP=play.elsewhere.example\r\nServerPort=1\r\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WriteFileBytes(Config(), row.before);
+        Holder holder;
+        Holder::Now(holder, Config(), 400);
+        ASSERT_TRUE(holder.held);
+        WriteDefaultConfig();
+        EXPECT_TRUE(holder.done);
+        EXPECT_EQ(ReadFileBytes(Config()), row.after);
+    }
 }
 
 }  // namespace

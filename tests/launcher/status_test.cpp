@@ -9,12 +9,15 @@
 
 #include "launcher/constants.h"
 #include "launcher/globals.h"
+#include "launcher/owned.h"
+#include "tests/support/holder.h"
 #include "tests/support/temp_folder.h"
 
 namespace orvantis {
 namespace {
 
 using test::GameFolderTest;
+using test::Holder;
 using test::ReadFileBytes;
 using test::WriteFileBytes;
 
@@ -91,6 +94,40 @@ TEST_F(LogTest, UnwritableLogStillRemembersTheLine) {
     Log(L"después");
     std::vector<std::string> expected = {"despu\xc3\xa9s"};
     EXPECT_EQ(LoggedTexts(Path(kLogName)), expected);
+}
+
+// A scanner looks at the new log after its first line; the next line waits for it. A log that
+// stays shut costs one wait, not one per line.
+TEST_F(LogTest, WaitsForALogHeldForAMomentButNotForEveryLineOfAShutOne) {
+    Log(L"primera");
+    {
+        Holder holder;
+        Holder::Now(holder, Path(kLogName), 400);
+        ASSERT_TRUE(holder.held);
+        Log(L"segunda");
+        EXPECT_TRUE(holder.done);
+    }
+    std::vector<std::string> expected = {"primera", "segunda"};
+    EXPECT_EQ(LoggedTexts(Path(kLogName)), expected);
+
+    OwnedHandle shut = OpenFile(Path(kLogName).c_str(), GENERIC_READ, 0, OPEN_EXISTING);
+    ASSERT_TRUE(shut);
+    ULONGLONG start = GetTickCount64();
+    for (int i = 0; i < 12; ++i) Log(L"l\u00ednea " + std::to_wstring(i));
+    EXPECT_LT(GetTickCount64() - start, 12000u) << "every line waited";
+    shut.Reset();
+    Log(L"tercera");
+    expected.push_back("tercera");
+    EXPECT_EQ(LoggedTexts(Path(kLogName)), expected);
+    Log(L"cuarta");
+    {
+        Holder holder;
+        Holder::Now(holder, Path(kLogName), 400);
+        Log(L"quinta");
+    }
+    expected.push_back("cuarta");
+    expected.push_back("quinta");
+    EXPECT_EQ(LoggedTexts(Path(kLogName)), expected) << "a log that opened again is waited for again";
 }
 
 TEST_F(LogTest, ConcurrentCallersWriteWholeLines) {

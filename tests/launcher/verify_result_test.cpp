@@ -4,6 +4,7 @@
 
 #include "launcher/constants.h"
 #include "launcher/globals.h"
+#include "tests/support/holder.h"
 #include "tests/support/temp_folder.h"
 
 namespace orvantis {
@@ -29,6 +30,17 @@ TEST_F(VerifyResult, UncreatableFileIsSkipped) {
     gFolder = folder + L"missing\\";
     WriteVerifyResult(false);
     EXPECT_FALSE(test::Exists(folder + L"missing"));
+}
+
+// A scanner still looking at the last run's result must not cost a script this run's answer.
+TEST_F(VerifyResult, WaitsForAResultAScannerHoldsForAMoment) {
+    test::WriteFileBytes(Path(kResultName), "failed");
+    test::Holder holder;
+    test::Holder::Now(holder, Path(kResultName), 400);
+    ASSERT_TRUE(holder.held);
+    WriteVerifyResult(true);
+    EXPECT_TRUE(holder.done);
+    EXPECT_EQ(test::ReadFileBytes(Path(kResultName)), "ready");
 }
 
 }  // namespace

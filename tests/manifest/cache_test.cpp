@@ -9,6 +9,7 @@
 #include "launcher/globals.h"
 #include "launcher/win.h"
 #include "manifest/cache_line.h"
+#include "tests/support/holder.h"
 #include "tests/support/temp_folder.h"
 
 namespace orvantis {
@@ -163,6 +164,30 @@ TEST_F(CacheTest, IgnoresAFileThatCannotBeOpened) {
     SaveCache(cache);
     EXPECT_TRUE(LoadCache().empty());
     EXPECT_EQ(GetFileAttributesW(File().c_str()) & FILE_ATTRIBUTE_DIRECTORY, DWORD{FILE_ATTRIBUTE_DIRECTORY});
+}
+
+// A scanner looks at the new cache file after the first save; the loads and saves wait for it
+// instead of losing the hashes of a run.
+TEST_F(CacheTest, WaitsForAFileAScannerHoldsForAMoment) {
+    Cache cache;
+    cache["a"] = {1, 1, kA};
+    SaveCache(cache);
+    {
+        test::Holder holder;
+        test::Holder::Now(holder, File(), 400);
+        ASSERT_TRUE(holder.held);
+        ExpectSame(LoadCache(), cache);
+        EXPECT_TRUE(holder.done);
+    }
+    cache["b"] = {2, 2, kB};
+    {
+        test::Holder holder;
+        test::Holder::Now(holder, File(), 400);
+        ASSERT_TRUE(holder.held);
+        SaveCache(cache);
+        EXPECT_TRUE(holder.done);
+    }
+    ExpectSame(LoadCache(), cache);
 }
 
 }  // namespace

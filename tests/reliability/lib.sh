@@ -105,3 +105,68 @@ open("local.sh", "w").write(local[0])
 open("server.conf", "w").write(server[0])
 PYEOF
 }
+
+# --- A sample release published by orvantis-publish, served on loopback, and installed. ---
+
+# publish_sample PUBLISH MAIN GAME ORIGIN FILES SEED: writes the sample game (MAIN as its
+# Main.exe) into GAME and publishes it into ORIGIN with the development key.
+publish_sample() {
+    local publish=$1 main=$2 game=$3 origin=$4 files=$5 seed=$6
+    python3 "$SOURCE_DIR/scripts/make-sample-game.py" "$game" --main "$main" --files "$files" --seed "$seed" \
+        >/dev/null &&
+        "$publish" build "$game" "$origin" --key "$SOURCE_DIR/keys/dev-manifest.pem" >"$origin.log" 2>&1 ||
+        { cat "$origin.log" >&2; return 1; }
+}
+
+# serve_origin PUBLISH ORIGIN LOG: `orvantis-publish serve` on a free port of 127.0.0.1, its
+# request log in LOG; sets SERVE_PID and SERVE_PORT. Fails when no port is announced.
+SERVE_PID=""
+SERVE_PORT=""
+serve_origin() {
+    "$1" serve "$2" --port 0 >"$3" 2>&1 &
+    SERVE_PID=$!
+    SERVE_PORT=""
+    local i
+    for i in $(seq 1 100); do
+        SERVE_PORT=$(sed -n '1s|^Serving .* on http://127\.0\.0\.1:\([0-9]*\)$|\1|p' "$3")
+        [ -n "$SERVE_PORT" ] && return 0
+        kill -0 "$SERVE_PID" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
+serve_stop() {
+    [ -n "$SERVE_PID" ] && orvantis_stop_pids "$SERVE_PID"
+    SERVE_PID=""
+}
+
+# run_verify GAME [EXE]: a verify-only update of GAME by GAME/EXE (default OrvantisKesh.exe)
+# against SERVE_PORT, ended after 300 s at most; sets RC and RESULT.
+run_verify() {
+    local game=$1 exe=${2:-OrvantisKesh.exe}
+    rm -f "$game/orvantis_verify.result"
+    (cd "$game" && exec timeout 300 wine "$exe" --server "127.0.0.1:$SERVE_PORT" --yes --verify-only \
+        </dev/null >/dev/null 2>&1)
+    RC=$?
+    RESULT=$(cat "$game/orvantis_verify.result" 2>/dev/null || echo "(no result file)")
+}
+
+# The last line of GAME's update log, without its time stamp.
+last_status_of() { tail -1 "$1/orvantis_update.log" 2>/dev/null | tr -d '\r' | cut -d' ' -f3-; }
+
+# same_as_release RELEASE GAME: every file of RELEASE outside DataUltra (which only folders that
+# have it take) is in GAME with the same bytes; sets COMPARED, and fails for each that is not.
+same_as_release() {
+    local path
+    COMPARED=0
+    while IFS= read -r -d '' path; do
+        path=${path#./}
+        case "$path" in DataUltra/*) continue ;; esac
+        if cmp -s "$1/$path" "$2/$path"; then
+            COMPARED=$((COMPARED + 1))
+        else
+            fail "$path differs from the release in $2"
+        fi
+    done < <(cd "$1" && find . -type f -print0)
+}

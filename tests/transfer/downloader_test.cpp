@@ -5,6 +5,7 @@
 #include <set>
 
 #include "launcher/owned.h"
+#include "tests/support/holder.h"
 #include "tests/transfer/transfer_fixture.h"
 #include "transfer/plan.h"
 
@@ -161,6 +162,70 @@ TEST_F(DownloaderTest, CutRefusesPartFileOpenedByAnotherWriter) {
     EXPECT_EQ(job.installed, Installed({0, 1, 2, 3}));
     EXPECT_FALSE(test::Exists(Local("f4")));
     EXPECT_FALSE(test::Exists(folder + pack.File()));
+}
+
+// A scanner holds a file it has just seen for a moment: a file the cut replaces, or the pack
+// file the download is renamed onto. The cut waits for it.
+TEST_F(DownloaderTest, CutWaitsForFilesAScannerHoldsForAMoment) {
+    Pack pack;
+    for (size_t i = 0; i < 8; ++i) pack.Add(Numbered("f", i), Content(100 + i, uint32_t(i)));
+    pack.Seal();
+    ServeAndPlan(pack);
+    test::WriteFileBytes(Local("f5"), "the old f5");
+    test::WriteFileBytes(folder + pack.File(), "an old pack file");
+    test::Holder five, packFile;
+    test::Holder::Now(five, Local("f5"), 400);
+    test::Holder::Now(packFile, folder + pack.File(), 400);
+    ASSERT_TRUE(five.held && packFile.held);
+    Downloader(&job);
+    EXPECT_EQ(job.failed.load(), 0) << Narrow(job.error);
+    EXPECT_EQ(job.installed, Installed({0, 1, 2, 3, 4, 5, 6, 7}));
+    for (size_t i = 0; i < 8; ++i)
+        EXPECT_TRUE(test::ReadFileBytes(Local(Numbered("f", i))) == pack.contents[i]) << "f" << i << " differs";
+    EXPECT_FALSE(test::Exists(folder + pack.File()));
+    EXPECT_EQ(files.Count(pack.Url()), 1u);
+}
+
+TEST(IsPackName, OnlyTheNamesOfPacksAndTheirPartFiles) {
+    const std::wstring hex(64, L'a');
+    struct Row {
+        std::wstring name;
+        bool pack;
+    } rows[] = {
+        {L".orvantis_pack_" + hex, true},
+        {L".orvantis_pack_" + hex + L".part", true},
+        {L".orvantis_pack_0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef", true},
+        {L".orvantis_pack_" + std::wstring(64, L'A'), false},
+        {L".orvantis_pack_" + hex.substr(1), false},
+        {L".orvantis_pack_" + hex + L"0", false},
+        {L".orvantis_pack_" + hex + L".bak", false},
+        {L".orvantis_pack_" + hex + L".part.part", false},
+        {L".ORVANTIS_PACK_" + hex, false},
+        {L"x.orvantis_pack_" + hex, false},
+        {L".orvantis_pack_notes.txt", false},
+        {L".orvantis_pack_", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(Narrow(row.name));
+        EXPECT_EQ(IsPackName(row.name), row.pack);
+    }
+}
+
+// A closed run leaves pack files of up to 16 MiB that nothing else would ever remove.
+TEST_F(DownloaderTest, PackLeftoversAreRemovedAndNothingElse) {
+    const std::wstring a = L".orvantis_pack_" + std::wstring(64, L'a'), b = L".orvantis_pack_" + std::wstring(64, L'b');
+    test::WriteFileBytes(folder + a, Content(100000, 1));
+    test::WriteFileBytes(folder + b + L".part", "part of a pack");
+    SetFileAttributesW((folder + b + L".part").c_str(), FILE_ATTRIBUTE_READONLY);
+    const std::vector<std::wstring> kept = {L".orvantis_pack_notes.txt", a + L".bak", L"Data\\" + a, L"mine.part",
+                                            L"Main.exe"};
+    CreateDirectoryW((folder + L"Data").c_str(), nullptr);
+    for (const std::wstring& name : kept) test::WriteFileBytes(folder + name, "keep");
+    RemovePackLeftovers();
+    EXPECT_FALSE(test::Exists(folder + a));
+    EXPECT_FALSE(test::Exists(folder + b + L".part"));
+    for (const std::wstring& name : kept) EXPECT_EQ(test::ReadFileBytes(folder + name), "keep") << Narrow(name);
+    EXPECT_EQ(Listing(folder).size(), kept.size());
 }
 
 struct WorkerRow {

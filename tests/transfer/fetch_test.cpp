@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "launcher/owned.h"
+#include "tests/support/holder.h"
 #include "tests/transfer/transfer_fixture.h"
 
 namespace orvantis {
@@ -199,6 +200,34 @@ TEST_F(FetchTest, DestinationHeldOpenIsNotRetried) {
     EXPECT_FALSE(test::Exists(target + L".part"));
     EXPECT_EQ(test::ReadFileBytes(target), "running version");
     EXPECT_EQ(job.bytesDone.load(), int64_t(body.size()));
+}
+
+// A scanner holds a file it has just seen for a moment: the destination being replaced, or a
+// ".part" left behind. The install waits for it, and the object is downloaded once.
+TEST_F(FetchTest, AFileAScannerHoldsForAMomentOnlyDelaysTheInstall) {
+    struct Row {
+        const char* name;
+        std::wstring held;
+    };
+    const Row rows[] = {{"the destination", target}, {"a leftover part file", target + L".part"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        files.Serve(url, body);
+        CreateFolders(target);
+        test::WriteFileBytes(target, "running version");
+        test::WriteFileBytes(target + L".part", "left over");
+        if (row.held != target + L".part") DeleteFileW((target + L".part").c_str());
+        size_t before = files.Count(url);
+        test::Holder holder;
+        test::Holder::Now(holder, row.held, 400);
+        ASSERT_TRUE(holder.held);
+        EXPECT_TRUE(FetchOne(entry, target)) << Narrow(job.error);
+        EXPECT_TRUE(holder.done);
+        EXPECT_TRUE(test::ReadFileBytes(target) == body) << "the file was not installed";
+        EXPECT_FALSE(test::Exists(target + L".part"));
+        EXPECT_EQ(files.Count(url) - before, 1u);
+    }
+    EXPECT_TRUE(job.error.empty());
 }
 
 TEST_F(FetchTest, PartFileThatCannotBeCreated) {
