@@ -150,7 +150,6 @@ std::vector<Row> Rows(const Installation& install) {
 
 TEST(FaultMatrix, EveryFaultEndsCleanlyAndLosesNothing) {
     ASSERT_FALSE(BuiltLauncher().empty()) << "OrvantisKesh.exe is not built";
-    if (!LauncherInstalls()) GTEST_SKIP() << "the launcher in this tree does not install yet (stand-in driver or download phase)";
     Installation install;
     const std::string bPath = "/update/files/" + install.release.entries[2].sha256;
     const std::string packPath = "/update/files/" + install.release.packSha;

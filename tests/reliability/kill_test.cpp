@@ -67,7 +67,6 @@ struct Large {
 
 TEST(KillMidDownload, EveryKillLeavesOnlyVerifiedFilesAndTheNextRunCompletes) {
     ASSERT_FALSE(BuiltLauncher().empty()) << "OrvantisKesh.exe is not built";
-    if (!LauncherInstalls()) GTEST_SKIP() << "the launcher in this tree does not install yet (stand-in driver or download phase)";
     Large large;
     test::Origin origin;
     origin.Publish(large.release.manifest, large.release.objects);

@@ -59,8 +59,65 @@ nginx_stop() {
 # The temp paths nginx insists on, kept inside the test's folder.
 nginx_temp_paths() {
     local dir="$1"
-    echo "client_body_temp_path $dir/tmp; proxy_temp_path $dir/tmp; fastcgi_temp_path $dir/tmp;"
-    echo "uwsgi_temp_path $dir/tmp; scgi_temp_path $dir/tmp;"
+    echo "client_body_temp_path \"$dir/tmp\"; proxy_temp_path \"$dir/tmp\"; fastcgi_temp_path \"$dir/tmp\";"
+    echo "uwsgi_temp_path \"$dir/tmp\"; scgi_temp_path \"$dir/tmp\";"
+}
+
+# nginx_work NAME: makes a folder of this test's own for what nginx serves and writes, and
+# prints its path. The checkout may sit in a private folder (0700, which nginx's workers,
+# another user when the master runs as root, cannot enter) whose path has blanks (which the
+# documented recipe's unquoted command line cannot carry), so the folder is made under /tmp
+# by mktemp and opened to other users: it is ours, made here, and removed by nginx_work_done.
+nginx_work() {
+    local dir
+    dir=$(mktemp -d "/tmp/orvantis-$1.XXXXXX") || return 1
+    chmod 0755 "$dir" && echo "$dir"
+}
+
+# nginx_work_done DIR: removes DIR after a passing run; keeps it, and says where, after a failure.
+nginx_work_done() {
+    [ -n "$1" ] && [ -d "$1" ] || return 0
+    case "$1" in /tmp/orvantis-*) ;; *) return 0 ;; esac
+    if [ "$RELIABILITY_FAILURES" -eq 0 ]; then rm -rf "$1"; else echo "kept for inspection: $1" >&2; fi
+}
+
+# --- A Wine prefix of a test's own, with its persistent wineserver. ---
+# The server runs in the foreground of a background job so that its PID is the server's own:
+# `wineserver -k` alone has been seen to leave a persistent server behind, and a lingering
+# server keeps every file descriptor it inherited (once a lock that the next suite waited on).
+OWN_WINESERVER_PID=""
+
+# own_wine_start PREFIX: exports the Wine settings for PREFIX, ends a server of an earlier,
+# interrupted run of this same test, and starts this run's server and the prefix.
+own_wine_start() {
+    export WINEPREFIX="$1"
+    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+    mkdir -p "$WINEPREFIX"
+    wineserver -k >/dev/null 2>&1
+    wineserver -f -p </dev/null >/dev/null 2>&1 &
+    OWN_WINESERVER_PID=$!
+    wine wineboot </dev/null >/dev/null 2>&1
+}
+
+# own_wine_stop: asks the server to end, waits for that PID, and ends it by PID when it
+# stays; a server that had to be ended that way is a failure of the test.
+own_wine_stop() {
+    [ -n "$OWN_WINESERVER_PID" ] || return 0
+    wineserver -k >/dev/null 2>&1
+    local i
+    for i in $(seq 1 100); do
+        kill -0 "$OWN_WINESERVER_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$OWN_WINESERVER_PID" 2>/dev/null; then
+        kill -9 "$OWN_WINESERVER_PID" 2>/dev/null
+        fail "the wineserver of $WINEPREFIX (PID $OWN_WINESERVER_PID) outlived 'wineserver -k' by 10 s"
+        wait "$OWN_WINESERVER_PID" 2>/dev/null
+        OWN_WINESERVER_PID=""
+        return 1
+    fi
+    wait "$OWN_WINESERVER_PID" 2>/dev/null
+    OWN_WINESERVER_PID=""
 }
 
 # A free TCP port on 127.0.0.1 (nothing listens on it right now).

@@ -37,7 +37,6 @@ struct LocalFaults : ::testing::Test {
         origin.Publish(release.manifest, release.objects);
         bPath = "/update/files/" + release.entries[2].sha256;
         ASSERT_FALSE(BuiltLauncher().empty()) << "OrvantisKesh.exe is not built";
-        if (!LauncherInstalls()) GTEST_SKIP() << "the launcher in this tree does not install yet (stand-in driver or download phase)";
     }
     void TearDown() override {
         if (!folder.empty()) test::RemoveTree(folder);

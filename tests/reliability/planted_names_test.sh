@@ -18,7 +18,7 @@ BUILD_DIR="$(cd "$2" && pwd)"
 WORK="$BUILD_DIR/reliability/planted-names"
 LAUNCHER="$BUILD_DIR/OrvantisKesh.exe"
 PUBLISH="$SOURCE_DIR/build/host/publisher/orvantis-publish"
-NOBODY_PREFIX="$BUILD_DIR/reliability/nobody-prefix"
+NOBODY_PREFIX=""
 
 for program in wine python3; do
     command -v "$program" >/dev/null || skip "$program is not installed"
@@ -35,15 +35,19 @@ NOBODY_STARTED=""
 # Wine maps names to the Unix file system in the locale's character set: without a UTF-8 one,
 # "Español" could not be created.
 as_nobody() {
-    setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH=/usr/bin:/bin HOME="$NOBODY_PREFIX" LANG=C.UTF-8 \
-        DISPLAY="$DISPLAY" WINEPREFIX="$NOBODY_PREFIX/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+    setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH=/usr/bin:/bin HOME="$NOBODY_PREFIX/home" LANG=C.UTF-8 \
+        DISPLAY="$DISPLAY" WINEPREFIX="$NOBODY_PREFIX/home/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
         WINEARCH=win64 "$@"
 }
 cleanup() {
     serve_stop
-    [ -n "$NOBODY_STARTED" ] && as_nobody wineserver -k >/dev/null 2>&1
+    if [ -n "$NOBODY_STARTED" ]; then
+        as_nobody wineserver -k >/dev/null 2>&1
+        as_nobody wineserver -w >/dev/null 2>&1
+    fi
     [ -n "$WINE_STARTED" ] && orvantis_stop_wine
     orvantis_stop_display
+    case "$NOBODY_PREFIX" in /tmp/orvantis-nobody.*) rm -rf "$NOBODY_PREFIX" ;; esac
 }
 trap cleanup EXIT
 
@@ -129,25 +133,30 @@ same_as_release release moved
 if [ "$(id -u)" -ne 0 ] || ! command -v setpriv >/dev/null || ! id nobody >/dev/null 2>&1; then
     skip "a read-only file needs an unprivileged user (root ignores permission bits): setpriv and the user nobody"
 fi
-mkdir -p "$NOBODY_PREFIX" readonly
-chown nobody:nogroup "$NOBODY_PREFIX" readonly
-[ -d "$NOBODY_PREFIX/prefix" ] || as_nobody wine wineboot >/dev/null 2>&1
+# nobody cannot enter a checkout in a private folder (0700), so its prefix and its game folder
+# live in a folder of this test's own under /tmp, opened to it and removed at the end.
+NOBODY_PREFIX=$(mktemp -d /tmp/orvantis-nobody.XXXXXX) || { fail "no folder for nobody under /tmp"; exit 1; }
+chmod 0755 "$NOBODY_PREFIX"
+mkdir -p "$NOBODY_PREFIX/home" "$NOBODY_PREFIX/readonly"
+RO="$NOBODY_PREFIX/readonly"
+chown nobody:nogroup "$NOBODY_PREFIX/home" "$RO"
 NOBODY_STARTED=1
-mkdir -p readonly/"$(dirname "$LOOSE")" readonly/"$(dirname "$PACKED")"
-printf 'stale' >"readonly/$LOOSE.part"
-printf 'stale' >"readonly/$PACKED.part"
-cp "$LAUNCHER" readonly/OrvantisKesh.exe
-chown -R nobody:nogroup readonly
-chmod a-w "readonly/$LOOSE.part" "readonly/$PACKED.part"
-as_nobody test -w "readonly/$LOOSE.part" && { fail "the read-only .part is writable by nobody"; exit 1; }
-rm -f readonly/orvantis_verify.result
-(cd readonly && as_nobody timeout 300 wine OrvantisKesh.exe --server "127.0.0.1:$SERVE_PORT" --yes --verify-only \
+as_nobody wine wineboot </dev/null >/dev/null 2>&1
+mkdir -p "$RO"/"$(dirname "$LOOSE")" "$RO"/"$(dirname "$PACKED")"
+printf 'stale' >"$RO/$LOOSE.part"
+printf 'stale' >"$RO/$PACKED.part"
+cp "$LAUNCHER" "$RO/OrvantisKesh.exe"
+chown -R nobody:nogroup "$RO"
+chmod a-w "$RO/$LOOSE.part" "$RO/$PACKED.part"
+as_nobody test -w "$RO/$LOOSE.part" && { fail "the read-only .part is writable by nobody"; exit 1; }
+rm -f "$RO/orvantis_verify.result"
+(cd "$RO" && as_nobody timeout 300 wine OrvantisKesh.exe --server "127.0.0.1:$SERVE_PORT" --yes --verify-only \
     </dev/null >/dev/null 2>&1)
 RC=$?
-RESULT=$(cat readonly/orvantis_verify.result 2>/dev/null || echo "(no result file)")
-expect_eq "a read-only .part left behind: the install ends ready ($(last_status_of readonly))" "0:ready" "$RC:$RESULT"
-same_as_release release readonly
-[ -e "readonly/$LOOSE.part" ] || [ -e "readonly/$PACKED.part" ] && fail "a read-only .part is still there"
+RESULT=$(cat "$RO/orvantis_verify.result" 2>/dev/null || echo "(no result file)")
+expect_eq "a read-only .part left behind: the install ends ready ($(last_status_of "$RO"))" "0:ready" "$RC:$RESULT"
+same_as_release release "$RO"
+[ -e "$RO/$LOOSE.part" ] || [ -e "$RO/$PACKED.part" ] && fail "a read-only .part is still there"
 
 [ "$RELIABILITY_FAILURES" -eq 0 ] || exit 1
 exit 0

@@ -66,22 +66,6 @@ Outcome VerifyRun(const std::wstring& folder, const std::wstring& extraArgs, DWO
     return Finish(process, folder, timeoutMs);
 }
 
-bool LauncherInstalls() {
-    static const bool applies = [] {
-        std::wstring folder = test::MakeTempFolder(L"driver_probe");
-        test::Origin origin;
-        Release release = MakeRelease({{"Main.exe", "probe"}});
-        origin.Publish(release.manifest, release.objects);
-        Outcome out = VerifyRun(folder, L"--server " + test::Address(origin), 60000);
-        test::RemoveTree(folder);
-        bool noDriver = origin.Count("/update/manifest.json") > 0 &&
-                        out.lastStatus == "No hay actualización publicada: se juega con los archivos que tienes.";
-        bool noDownloads = out.result == "failed" && origin.Count("/update/files/" + release.entries[0].sha256) == 0;
-        return !noDriver && !noDownloads;
-    }();
-    return applies;
-}
-
 namespace {
 
 void Walk(const std::wstring& base, const std::wstring& relative, std::map<std::wstring, std::string>& out,

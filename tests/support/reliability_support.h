@@ -29,13 +29,6 @@ struct Outcome {
 // Waits up to timeoutMs for the process, kills it when it overstays, and reads its outputs.
 Outcome Finish(OwnedHandle& process, const std::wstring& folder, DWORD timeoutMs);
 
-// Whether the built launcher installs at all, judged by one run against a test origin with a
-// one-file release (checked once per process). Only the two signs of a stand-in count as
-// "no": "No hay actualización publicada..." after a 200 manifest (no driver yet), or an end
-// without a single object request (no download phase yet). Any other failure is the tests'
-// to report.
-bool LauncherInstalls();
-
 // StartLauncher + Finish with "--yes --verify-only" and any extra arguments.
 Outcome VerifyRun(const std::wstring& folder, const std::wstring& extraArgs, DWORD timeoutMs = 180000);
 
