@@ -69,10 +69,13 @@ trap cleanup EXIT
 orvantis_start_display
 orvantis_start_wine
 
+# The long run varies the kill moments from run to run; the seed is printed with the kills.
+kill_seed=${ORVANTIS_KILL_SEED:-$(od -An -N4 -tu4 /dev/urandom | tr -d ' ')}
+
 run_gtest() {  # NAME FILTER
     local log="$out/$1.log"
     echo "running $1"
-    if (cd build/windows && ORVANTIS_KILL_POINTS=$kill_points wine tests/reliability_tests.exe \
+    if (cd build/windows && ORVANTIS_KILL_POINTS=$kill_points ORVANTIS_KILL_SEED=$kill_seed wine tests/reliability_tests.exe \
         --gtest_filter="$2" >"$ORVANTIS_ROOT/$log" 2>&1); then
         echo "$1: passed; $(grep -E '^(fault matrix|kill points|kills|hostile paths):' "$log" | tr -d '\r' |
             tr '\n' ' ')" | tee -a "$summary"

@@ -271,20 +271,27 @@ TEST_F(LauncherDownload, WindowShowsClosingTextAndStartsTheGame) {
     ASSERT_NE(play, nullptr);
 
     const std::wstring closing = L"Actualizaci\u00f3n terminada: 23 archivos nuevos. Abriendo el juego...";
+    const std::wstring record = folder + L"fake_game.record";
+    // The timer starts the game 1.5 s after Play is enabled. Both moments are known only
+    // between two polls, so the check takes the bounds that polling cannot shrink: the last
+    // look that still saw Play disabled comes before the enabling, and the first look that saw
+    // the game's record comes after the start. A slow machine only widens the gap.
     std::wstring seen;
+    uint64_t lastDisabled = GetTickCount64();
     ASSERT_TRUE(test::WaitUntil(
         [&] {
+            uint64_t now = GetTickCount64();
             seen = test::TextOf(status);
-            return seen == closing && IsWindowEnabled(play);
+            if (seen == closing && IsWindowEnabled(play)) return true;
+            lastDisabled = now;
+            return false;
         },
         120000))
         << "last status: " << Narrow(seen);
-    uint64_t enabled = GetTickCount64();
-
-    const std::wstring record = folder + L"fake_game.record";
     ASSERT_TRUE(test::WaitUntil([&] { return test::Exists(record); }, 20000)) << "the game was not started";
-    uint64_t started = GetTickCount64();
-    EXPECT_GE(started - enabled, 1000u) << "the game must wait for its timer";
+    uint64_t firstRecord = GetTickCount64();
+    // 1.5 s less a quarter second for the timer's own granularity.
+    EXPECT_GE(firstRecord - lastDisabled, 1250u) << "the game must wait for its timer";
     DWORD code = 99;
     ASSERT_TRUE(test::WaitForExit(run.process.h, 20000, &code));
     EXPECT_EQ(code, 0u);

@@ -90,6 +90,10 @@ TEST(ProgressDue, PacingTable) {
 
 using test::StatusWindow;
 
+// The pace is shared by the whole process, so an earlier caller's refresh may still hold it:
+// the first refresh is waited for. After it, a call is judged by the ticks read around it:
+// one that ended before 250 ms had passed since the refresh could have started must be
+// dropped, and the next refresh must come from a call that ended 250 ms or more after it.
 TEST(Progress, RefreshesAtMostEvery250ms) {
     StatusWindow window;
     ASSERT_NE(window.hwnd, nullptr);
@@ -100,23 +104,47 @@ TEST(Progress, RefreshesAtMostEvery250ms) {
     job.bytesDone = 1048576;
     job.filesDone = 1;
 
-    Progress(job);
-    job.bytesDone = 2 * 1048576;
-    Progress(job);
-    Progress(job);
-    auto first = window.Drain();
-    ASSERT_EQ(first.size(), 1u);
-    EXPECT_EQ(first[0].first.rfind(L"Descargando 1 de 4 archivos (1.0 MB de 4.0 MB) \u00B7 ", 0), 0u) << first[0].first.c_str();
-    EXPECT_EQ(first[0].second, 25);
+    // Calls Progress until a line comes (at most capMs); the ticks before and after that call.
+    struct Refresh {
+        std::vector<std::pair<std::wstring, int32_t>> lines;
+        DWORD before = 0, after = 0;
+        int dropped = 0;       // calls without a line before it
+        bool tooSoon = false;  // the line came from a call that ended within 250 ms of since
+    };
+    auto refresh = [&](DWORD since, bool checkSince, DWORD capMs) {
+        Refresh r;
+        DWORD start = GetTickCount();
+        while (GetTickCount() - start < capMs) {
+            r.before = GetTickCount();
+            Progress(job);
+            r.after = GetTickCount();
+            r.lines = window.Drain();
+            bool soon = checkSince && r.after - since < 250;
+            if (!r.lines.empty()) {
+                r.tooSoon = soon;
+                break;
+            }
+            ++r.dropped;
+            Sleep(5);
+        }
+        return r;
+    };
 
-    Sleep(300);
+    Refresh first = refresh(0, false, 10000);
+    ASSERT_EQ(first.lines.size(), 1u) << "no refresh within 10 s";
+    EXPECT_EQ(first.lines[0].first.rfind(L"Descargando 1 de 4 archivos (1.0 MB de 4.0 MB) \u00B7 ", 0), 0u)
+        << first.lines[0].first.c_str();
+    EXPECT_EQ(first.lines[0].second, 25);
+
+    job.bytesDone = 2 * 1048576;
     job.filesDone = 2;
-    Progress(job);
-    auto second = window.Drain();
-    ASSERT_EQ(second.size(), 1u);
-    EXPECT_EQ(second[0].first.rfind(L"Descargando 2 de 4 archivos (2.0 MB de 4.0 MB) \u00B7 ", 0), 0u);
-    EXPECT_EQ(second[0].second, 50);
-    EXPECT_EQ(second[0].first.substr(second[0].first.size() - 5), L" MB/s");
+    Refresh second = refresh(first.before, true, 10000);
+    ASSERT_EQ(second.lines.size(), 1u) << "no second refresh within 10 s";
+    EXPECT_FALSE(second.tooSoon) << "a refresh came " << (second.after - first.before) << " ms after the last, "
+                                 << second.dropped << " calls dropped before it";
+    EXPECT_EQ(second.lines[0].first.rfind(L"Descargando 2 de 4 archivos (2.0 MB de 4.0 MB) \u00B7 ", 0), 0u);
+    EXPECT_EQ(second.lines[0].second, 50);
+    EXPECT_EQ(second.lines[0].first.substr(second.lines[0].first.size() - 5), L" MB/s");
 }
 
 }  // namespace

@@ -144,15 +144,20 @@ TEST_F(LauncherWindow, PlayStaysDisabledUntilTheRunIsFinished) {
     SilentServer server;
     ASSERT_NO_FATAL_FAILURE(Launch(Port(server.port)));
     ASSERT_TRUE(WaitUntil([&] { return server.accepted > 0; }, kWait)) << "the update run never asked the server";
-    Sleep(1000);
+    // The run posts its first status before it asks: once the window shows it, the window has
+    // handled everything the run sent, and the run now waits on the silent server for good.
+    HWND status = FindWindowExW(window, nullptr, L"Static", nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return TextOf(status) == L"Buscando actualizaciones..."; }, kWait))
+        << "the window never showed the run's first status";
     EXPECT_FALSE(IsWindowEnabled(Play()));
     EXPECT_EQ(SendMessageW(FindWindowExW(window, nullptr, PROGRESS_CLASSW, nullptr), PBM_GETPOS, 0, 0), 0);
 
     ASSERT_NO_FATAL_FAILURE(Finish());
     EXPECT_EQ(SendMessageW(FindWindowExW(window, nullptr, PROGRESS_CLASSW, nullptr), PBM_GETPOS, 0, 0), 100);
-    // The run did not say the folder is ready, so nothing starts by itself.
-    Sleep(2500);
-    EXPECT_FALSE(Exists(folder + L"fake_game.record"));
+    // The run did not say the folder is ready, so nothing starts by itself. The start by itself
+    // is a timer of 1.5 s from the finish, so its absence is waited for three times as long (a
+    // loaded machine can only make the timer later, never this check fail wrongly).
+    EXPECT_FALSE(WaitUntil([&] { return Exists(folder + L"fake_game.record"); }, 4500)) << "the game started";
     EXPECT_EQ(WaitForSingleObject(run.process.h, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     CloseAndExpectExit0();
 }

@@ -2,7 +2,9 @@
 // file holds old or new verified bytes (only ".part" and ".orvantis_pack_" files may hold
 // anything else), and a later run completes the folder.
 //
-// ORVANTIS_KILL_POINTS sets the number of kills (the long run uses 25 or more).
+// ORVANTIS_KILL_POINTS sets the number of kills (the long run uses 25 or more), and
+// ORVANTIS_KILL_SEED the seed of the kill moments (fixed by default, printed, so that a failure
+// can be run again with the same moments).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -23,6 +25,11 @@ int KillPoints() {
     const char* text = getenv("ORVANTIS_KILL_POINTS");
     int n = text ? atoi(text) : 0;
     return n > 0 ? n : 6;
+}
+
+unsigned KillSeed() {
+    const char* text = getenv("ORVANTIS_KILL_SEED");
+    return text && *text ? static_cast<unsigned>(strtoul(text, nullptr, 10)) : 20261208u;
 }
 
 struct Large {
@@ -80,9 +87,9 @@ TEST(KillMidDownload, EveryKillLeavesOnlyVerifiedFilesAndTheNextRunCompletes) {
     }
 
     const int wanted = KillPoints();
-    unsigned seed = static_cast<unsigned>(GetTickCount64());
+    unsigned seed = KillSeed();
     std::mt19937 random(seed);
-    printf("kill points: %d, seed %u\n", wanted, seed);
+    printf("kill points: %d, seed %u (ORVANTIS_KILL_SEED=%u repeats these moments)\n", wanted, seed, seed);
 
     std::wstring folder = test::MakeTempFolder(L"kill");
     ASSERT_FALSE(folder.empty());
