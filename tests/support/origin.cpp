@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "launcher/win.h"
@@ -38,6 +39,7 @@ struct OriginState {
     std::wstring folder;
     std::vector<Request> requests;
     size_t accepted = 0;
+    std::set<int> open;  // gates opened by the test
 };
 
 namespace {
@@ -78,6 +80,14 @@ bool Pause(OriginState& s, uint32_t ms) {
     if (ms == 0) return !s.stopping;
     std::unique_lock<std::mutex> guard(s.lock);
     return !s.wake.wait_for(guard, std::chrono::milliseconds(ms), [&] { return s.stopping.load(); });
+}
+
+// False when the origin stopped before the gate opened.
+bool PassGate(OriginState& s, int gate) {
+    if (gate == 0) return !s.stopping;
+    std::unique_lock<std::mutex> guard(s.lock);
+    s.wake.wait(guard, [&] { return s.stopping.load() || s.open.count(gate) > 0; });
+    return !s.stopping;
 }
 
 enum class Head { kRead, kGone, kBad };
@@ -151,6 +161,7 @@ std::shared_ptr<const Reply> Choose(OriginState& s, const std::string& path) {
 // False when the connection must close after this answer.
 bool Answer(OriginState& s, SOCKET sock, const Reply& reply) {
     if (reply.dropBeforeStatus) return false;
+    if (!PassGate(s, reply.gate)) return false;
     if (!Pause(s, reply.delayMs)) return false;
     std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + Reason(reply.status) + "\r\n";
     head += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
@@ -267,6 +278,14 @@ size_t Origin::Count(const std::string& path) const {
 size_t Origin::Connections() const {
     std::lock_guard<std::mutex> guard(state->lock);
     return state->accepted;
+}
+
+void Origin::Open(int gate) {
+    {
+        std::lock_guard<std::mutex> guard(state->lock);
+        state->open.insert(gate);
+    }
+    state->wake.notify_all();
 }
 
 // Connection threads poll the stop flag, so the joins end even when clients keep

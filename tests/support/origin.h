@@ -20,6 +20,7 @@ struct Reply {
     uint32_t delayMs = 0;                        // wait before the status line
     uint32_t chunkDelayMs = 0;                   // wait between body chunks
     size_t chunkSize = 65536;
+    int gate = 0;  // when not 0: wait before the status line until Open(gate), however long
 };
 
 // A plain answer with this status and body (aggregate braces would warn about the other fields).
@@ -64,6 +65,8 @@ struct Origin {
     size_t Count(const std::string& path) const;
     // Connections accepted so far (a client that keeps its connection alive opens few).
     size_t Connections() const;
+    // Lets every answer held at gate go, those waiting now and those to come.
+    void Open(int gate);
     void Stop();
 };
 

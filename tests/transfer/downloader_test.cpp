@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <thread>
 
 #include "launcher/owned.h"
 #include "tests/support/holder.h"
+#include "tests/support/launcher_probe.h"
 #include "tests/transfer/transfer_fixture.h"
 #include "transfer/plan.h"
 
@@ -234,8 +236,9 @@ struct WorkerRow {
     size_t workers;
 };
 
-// Every reply waits, so every worker holds its first item at once: the requests that
-// arrive before the first reply could have been answered are one per running worker.
+// Every answer is held until the test opens its gate, so a worker that has asked is stuck
+// with its item: the requests that arrive while nothing has been answered are one per
+// running worker, and no more can come until the gate opens.
 TEST_F(DownloaderTest, OneWorkerPerItemUpToEight) {
     const WorkerRow rows[] = {{"three items", 3, 3}, {"twenty items", 20, 8}};
     for (const WorkerRow& row : rows) {
@@ -248,23 +251,25 @@ TEST_F(DownloaderTest, OneWorkerPerItemUpToEight) {
             std::string content = Content(2000, uint32_t(100 + i));
             Entry e = test::FileEntry(Numbered("w/", i), content);
             Reply reply = Fixed(200, content);
-            reply.delayMs = 1500;
+            reply.gate = 1;
             host.Script(ObjectPath(e.sha256), {reply});
             run.files.push_back({e, Local(e.path)});
         }
         PlanDownloads(run);
-        EXPECT_EQ(RunDownloads(run), int32_t(row.workers));
+        int32_t workers = -1;
+        std::thread downloads([&] { workers = RunDownloads(run); });
+        bool allAsked = test::WaitUntil([&] { return host.Requests().size() >= row.workers; }, 60000);
+        size_t whileHeld = host.Requests().size();
+        host.Open(1);
+        downloads.join();
         DeleteCriticalSection(&run.lock);
+        EXPECT_TRUE(allAsked) << "only " << whileHeld << " workers asked within 60 s";
+        EXPECT_EQ(whileHeld, row.workers) << "requests while every answer was held";
+        EXPECT_EQ(workers, int32_t(row.workers));
         EXPECT_EQ(run.failed.load(), 0);
         EXPECT_EQ(run.filesDone.load(), int32_t(row.items));
         EXPECT_EQ(run.installed, std::vector<uint8_t>(row.items, 1));
-
-        auto requests = host.Requests();
-        ASSERT_EQ(requests.size(), row.items);
-        uint64_t first = requests.front().tick;
-        size_t together = 0;
-        for (auto& r : requests) together += r.tick < first + 1000;
-        EXPECT_EQ(together, row.workers);
+        EXPECT_EQ(host.Requests().size(), row.items);
     }
 }
 
@@ -274,13 +279,13 @@ TEST_F(DownloaderTest, NoWorkStartsNoWorker) {
     EXPECT_EQ(job.failed.load(), 0);
 }
 
-// Item 0 fails quickly while seven workers are mid-way through slow bodies: they stop
-// after their current chunk, give their bytes back, and nobody takes items 8 and up.
+// Item 0 fails while seven workers wait for their bodies: they stop after their first chunk,
+// give their bytes back, and nobody takes items 8 and up. The order is made by gates, not by
+// delays: the failure is let go once all eight have asked, the bodies once it has happened.
 TEST_F(DownloaderTest, FirstFailureStopsEveryWorker) {
     Entry bad = test::FileEntry("bad.bin", "never served");
-    // Slow enough failures that every worker has claimed its first item by then.
     Reply refusal = Fixed(500);
-    refusal.delayMs = 300;
+    refusal.gate = 1;
     files.Script(ObjectPath(bad.sha256), {refusal});
     site.Script(ObjectPath(bad.sha256), {refusal});
     Need(bad);
@@ -288,13 +293,23 @@ TEST_F(DownloaderTest, FirstFailureStopsEveryWorker) {
         std::string content = Content(1 << 20, uint32_t(i));
         Entry e = test::FileEntry(Numbered("slow/", i), content);
         Reply reply = Fixed(200, content);
+        reply.gate = 2;
         reply.chunkSize = 16384;
-        reply.chunkDelayMs = 100;  // about 6 s for the whole body
+        reply.chunkDelayMs = 100;  // about 6 s for the whole body, should a worker not stop
         files.Script(ObjectPath(e.sha256), {reply});
         Need(e);
     }
     PlanDownloads(job);
-    EXPECT_EQ(RunDownloads(job), 8);
+    int32_t workers = -1;
+    std::thread downloads([&] { workers = RunDownloads(job); });
+    bool allAsked = test::WaitUntil([&] { return files.Requests().size() >= 8; }, 60000);
+    files.Open(1);
+    bool failed = test::WaitUntil([&] { return job.failed.load() > 0; }, 60000);
+    files.Open(2);
+    downloads.join();
+    ASSERT_TRUE(allAsked) << "the eight workers did not all ask within 60 s";
+    ASSERT_TRUE(failed) << "the refused item did not fail within 60 s";
+    EXPECT_EQ(workers, 8);
 
     EXPECT_EQ(job.failed.load(), 1);
     EXPECT_EQ(job.error, L"No se pudo descargar bad.bin.");
