@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/signing.h"
+
 namespace orvantis {
 namespace {
 
@@ -118,6 +120,13 @@ TEST(Sha256, ManyThreadsMakingTheirFirstHashShareOneProvider) {
         EXPECT_EQ(digests[i], "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     }
     EXPECT_EQ(ShaProvider(), providers[0]);
+}
+
+// The tests name objects by the test helper's digest, computed apart from the launcher's: it
+// must agree with the published vectors too, or a wrong launcher digest could go unseen.
+TEST(Sha256, TestHelperMatchesPublishedVectors) {
+    EXPECT_EQ(test::HexSha256(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(test::HexSha256("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
 }  // namespace
