@@ -136,17 +136,22 @@ bench_start_servers() {
     export WINEDLLOVERRIDES="mscoree,mshtml="
     export WINEARCH=win64
     mkdir -p "$WINEPREFIX"
-    # In the foreground (-f) so that its PID is ours to stop; persistent (-p) so every Wine
-    # start below finds it running, as on a machine where Wine is already up.
-    wineserver -f -p </dev/null >/dev/null 2>&1 &
-    WINESERVER_PID=$!
-    sleep 0.5 # let it take the prefix before the first client looks for a server
-    wine wineboot </dev/null >/dev/null 2>&1 || true
+    bench_start_wineserver
     # A virtual desktop: under a bare Xvfb (no window manager) Wine's X11 driver waits 2 s for
     # a window manager that never acknowledges the closing of a window, in every window program.
     # That wait belongs to the test display, not to Windows nor to the launcher.
+    # Wine's desktop process reads this setting when it starts, and the first Wine start of a
+    # prefix (its wineboot) has started it already: in a new prefix (a fresh clone) the
+    # setting would not hold until the server and the desktop start again. So they do, and the
+    # desktop's window is looked for before anything is measured.
     wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f </dev/null >/dev/null 2>&1
+    bench_stop_wineserver
+    bench_start_wineserver
+    if ! xwininfo -root -tree 2>/dev/null | grep -q '"Default - Wine desktop"'; then
+        echo "error: Wine's virtual desktop is not on display $DISPLAY; window programs would carry a 2 s wait" >&2
+        return 1
+    fi
 
     rm -f "$NGINX_PREFIX"/*.access.log
     mkdir -p "$NGINX_PREFIX"
@@ -166,15 +171,29 @@ bench_start_servers() {
     done
 }
 
-bench_cleanup() {
-    [ -n "$NGINX_PID" ] && { kill -QUIT "$NGINX_PID" 2>/dev/null || true; wait "$NGINX_PID" 2>/dev/null || true; }
+# In the foreground (-f) so that its PID is ours to stop; persistent (-p) so every Wine start
+# below finds it running, as on a machine where Wine is already up.
+bench_start_wineserver() {
+    wineserver -f -p </dev/null >/dev/null 2>&1 &
+    WINESERVER_PID=$!
+    sleep 0.5 # let it take the prefix before the first client looks for a server
+    wine wineboot </dev/null >/dev/null 2>&1 || true
+}
+
+bench_stop_wineserver() {
     if [ -n "$WINESERVER_PID" ]; then
         wineserver -k >/dev/null 2>&1 || true # our own prefix only
         local i
         for i in $(seq 1 50); do kill -0 "$WINESERVER_PID" 2>/dev/null || break; sleep 0.1; done
         kill "$WINESERVER_PID" 2>/dev/null || true
         wait "$WINESERVER_PID" 2>/dev/null || true
+        WINESERVER_PID=""
     fi
+}
+
+bench_cleanup() {
+    [ -n "$NGINX_PID" ] && { kill -QUIT "$NGINX_PID" 2>/dev/null || true; wait "$NGINX_PID" 2>/dev/null || true; }
+    bench_stop_wineserver
     [ -n "$XVFB_PID" ] && { kill "$XVFB_PID" 2>/dev/null || true; wait "$XVFB_PID" 2>/dev/null || true; }
     return 0
 }

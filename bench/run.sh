@@ -86,5 +86,8 @@ if wants memory; then bench_memory; fi
 if wants publish; then bench_publish; fi
 
 echo
-python3 "$BENCH/report.py" "$RESULTS" | tee "$OUT/report.txt"
+# The report fails when a premise of its figures does not hold, and so does the run.
+report_status=0
+python3 "$BENCH/report.py" "$RESULTS" 2>&1 | tee "$OUT/report.txt" || report_status=$?
 echo "raw runs: $RESULTS; timelines: $OUT/timeline-*.txt; logs: $OUT/logs/"
+exit "$report_status"
