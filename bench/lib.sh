@@ -15,6 +15,7 @@ declare -A PORT
 
 bench_install_packages() {
     orvantis_install_packages
+    orvantis_forget_moved_builds
     local extra=(aria2 curl inotify-tools time nginx xvfb) missing=() p
     for p in "${extra[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -30,6 +30,22 @@ orvantis_install_packages() {
     fi
 }
 
+# A build folder configured for another place (the checkout was moved or copied, build folder
+# and all) cannot be configured again here: CMake refuses a cache made for another source
+# folder, and the prefix and paths in it point elsewhere. Such folders are removed; they lie
+# inside this checkout and hold nothing but build output.
+orvantis_forget_moved_builds() {
+    local dir home
+    for dir in "$ORVANTIS_ROOT"/build/*/; do
+        [ -f "$dir/CMakeCache.txt" ] || continue
+        home=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$dir/CMakeCache.txt")
+        if [ -n "$home" ] && [ "$(cd "$home" 2>/dev/null && pwd -P)" != "$(cd "$ORVANTIS_ROOT" && pwd -P)" ]; then
+            echo "Removing ${dir%/}: it was configured for $home"
+            rm -rf "${dir%/}"
+        fi
+    done
+}
+
 # A Wine prefix of the build's own, with wineserver kept alive for the whole run so
 # that each test's Wine start is fast and nothing Wine spawns holds ctest's pipes.
 orvantis_start_wine() {

@@ -41,6 +41,7 @@ step() {
 
 step "Packages and builds"
 orvantis_install_packages
+orvantis_forget_moved_builds
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$(nproc)" --target OrvantisKesh fake_game
 cmake --preset host >/dev/null

@@ -5,6 +5,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$ORVANTIS_ROOT"
 
 orvantis_install_packages
+orvantis_forget_moved_builds
 
 jobs=$(nproc)
 cmake --preset windows -DORVANTIS_WERROR=ON >/dev/null
