@@ -304,6 +304,7 @@ TEST_F(DownloaderTest, FirstFailureStopsEveryWorker) {
     std::thread downloads([&] { workers = RunDownloads(job); });
     bool allAsked = test::WaitUntil([&] { return files.Requests().size() >= 8; }, 60000);
     files.Open(1);
+    site.Open(1);
     bool failed = test::WaitUntil([&] { return job.failed.load() > 0; }, 60000);
     files.Open(2);
     downloads.join();
