@@ -103,7 +103,7 @@ def main():
         # Under a bare X server Wine waits 2 s for a window manager whenever a window closes;
         # the bench's virtual desktop is there to remove that wait. When it shows, the desktop
         # setting did not hold, and every "less Wine's window start" row would be wrong.
-        if window - empty >= 1.0:
+        if window - empty >= 1.5:
             t.broken.append("Wine's window start is %.3f s above an empty program's: the virtual desktop did not "
                             "hold (the 2 s wait for a window manager is in it)" % (window - empty))
 
