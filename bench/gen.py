@@ -169,8 +169,8 @@ def make_packs(tree, entries, files_dir):
 
 
 NGINX = """worker_processes 2;
-pid {prefix}/nginx.pid;
-error_log {prefix}/error.log warn;
+pid "{prefix}/nginx.pid";
+error_log "{prefix}/error.log" warn;
 user root;
 events {{ worker_connections 1024; }}
 http {{
@@ -181,24 +181,29 @@ http {{
     keepalive_timeout 120s;
     types {{ }}
     default_type application/octet-stream;
-    client_body_temp_path {prefix}/tmp/body;
-    proxy_temp_path {prefix}/tmp/proxy;
-    fastcgi_temp_path {prefix}/tmp/fastcgi;
-    uwsgi_temp_path {prefix}/tmp/uwsgi;
-    scgi_temp_path {prefix}/tmp/scgi;
+    client_body_temp_path "{prefix}/tmp/body";
+    proxy_temp_path "{prefix}/tmp/proxy";
+    fastcgi_temp_path "{prefix}/tmp/fastcgi";
+    uwsgi_temp_path "{prefix}/tmp/uwsgi";
+    scgi_temp_path "{prefix}/tmp/scgi";
     log_format requests '$request_uri $status $body_bytes_sent $msec';
 {servers}}}
 """
 
 SERVER = """    server {{
         listen 127.0.0.1:{port};
-        root {www};
-        access_log {prefix}/{name}.access.log requests;
+        root "{www}";
+        access_log "{prefix}/{name}.access.log" requests;
         location = /update/manifest.json {{
             add_header x-orvantis-signature {signature};
         }}
     }}
 """
+
+
+def quoted(path):
+    """A path for inside double quotes of nginx.conf: a checkout may sit below blanks."""
+    return path.replace("\\", "\\\\").replace('"', '\\"')
 
 
 def make_nginx(args):
@@ -208,11 +213,12 @@ def make_nginx(args):
         port, www = rest.split(":", 1)
         with open(os.path.join(www, "update", "manifest.json.sig")) as f:
             signature = f.read().strip()
-        servers += SERVER.format(port=port, www=www, prefix=args.prefix, name=name, signature=signature)
+        servers += SERVER.format(port=port, www=quoted(www), prefix=quoted(args.prefix), name=name,
+                                 signature=signature)
     for d in ("body", "proxy", "fastcgi", "uwsgi", "scgi"):
         os.makedirs(os.path.join(args.prefix, "tmp", d), exist_ok=True)
     with open(os.path.join(args.prefix, "nginx.conf"), "w") as f:
-        f.write(NGINX.format(prefix=args.prefix, servers=servers))
+        f.write(NGINX.format(prefix=quoted(args.prefix), servers=servers))
 
 
 def main():

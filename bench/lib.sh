@@ -164,11 +164,21 @@ bench_start_servers() {
     python3 "$BENCH/gen.py" nginx "$NGINX_PREFIX" "${specs[@]}"
     nginx -p "$NGINX_PREFIX" -c "$NGINX_PREFIX/nginx.conf" -g 'daemon off;' </dev/null >"$LOGS/nginx.log" 2>&1 &
     NGINX_PID=$!
+    # Every release must be served before anything is timed: a launcher that finds no server
+    # ends "ready" with the files it has, and its times would look like a very fast update.
+    local ok
     for s in "${!PORT[@]}"; do
-        for n in $(seq 1 50); do
-            curl -sf -o /dev/null "http://127.0.0.1:${PORT[$s]}/update/manifest.json" && break
+        ok=0
+        for n in $(seq 1 100); do
+            curl -sf -o /dev/null "http://127.0.0.1:${PORT[$s]}/update/manifest.json" && { ok=1; break; }
+            kill -0 "$NGINX_PID" 2>/dev/null || break
             sleep 0.1
         done
+        if [ $ok -eq 0 ]; then
+            echo "error: nginx does not serve release $s on port ${PORT[$s]}; see $LOGS/nginx.log:" >&2
+            tail -3 "$LOGS/nginx.log" >&2
+            return 1
+        fi
     done
 }
 
