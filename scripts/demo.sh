@@ -56,7 +56,9 @@ python3 scripts/make-sample-game.py "$sample" --main build/windows/tools/fake_ga
 "$publish" verify "$origin" --key keys/dev-manifest.pem
 
 step "Serving $origin on loopback, objects limited to $rate KiB/s"
-"$publish" serve "$origin" --port 0 --rate "$rate" >"$serve_log" 2>&1 &
+# The log exists before the server starts: the background job may open it after the first look.
+: >"$serve_log"
+"$publish" serve "$origin" --port 0 --rate "$rate" >>"$serve_log" 2>&1 &
 serve_pid=$!
 port=""
 for _ in $(seq 1 100); do
