@@ -340,7 +340,7 @@ TEST_F(UpdateTest, AReplayedOlderReleaseIsRefusedAndNothingChanges) {
         SCOPED_TRACE(row.name);
         MessageWindow runWindow;
         ServeSigned(row.body);
-        gReady = true;
+        gReady = false;
         ASSERT_TRUE(RunUpdate(runWindow));
         runWindow.Flush();
         EXPECT_EQ(runWindow.Finished(), std::vector<int>{0});
