@@ -20,6 +20,7 @@
 #include "update/install_question.h"
 #include "update/job.h"
 #include "update/local_check.h"
+#include "update/name_clashes.h"
 #include "update/release_record.h"
 
 namespace orvantis {
@@ -185,6 +186,14 @@ DWORD WINAPI Update(void*) {
     const Release record = ReadReleaseRecord();
     if (!ReleaseAcceptable(offered, record)) {
         Status(kOlderRelease, 100);
+        Finish();
+        return 0;
+    }
+
+    // Two entries for one file would leave it wrong and fetch it at every start; an entry named
+    // like another's temporary file would be cut off by that download. Nothing is touched yet.
+    if (NamesClash(entries)) {
+        Status(kInvalidEntry, 100);
         Finish();
         return 0;
     }
