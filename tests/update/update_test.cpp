@@ -436,6 +436,61 @@ TEST_F(UpdateTest, ARefusedReleaseLeavesNoRecord) {
     }
 }
 
+// A manifest that contradicts itself is signed as well as any: it is refused as a whole before
+// the question, config.ini or any download.
+TEST_F(UpdateTest, AManifestThatNamesOneFileTwiceIsRefusedBeforeAnythingIsTouched) {
+    const std::string pack(64, 'c');
+    struct Row {
+        const char* name;
+        bool game;
+        std::vector<Entry> entries;
+    } rows[] = {
+        {"the same file in other case", true, {FileEntry("Data/a.bin", "one"), FileEntry("data/A.bin", "two")}},
+        {"a .part beside its file", true, {FileEntry("Data/a.bin", "one"), FileEntry("Data/a.bin.part", "two")}},
+        {"a pack's temporary file", true, {FileEntry(".orvantis_pack_" + pack, "one")}},
+        {"a first install", false, {FileEntry("Main.exe", "game"), FileEntry("main.exe.", "other")}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        RemoveTree(folder);
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+        if (row.game) PutGame();
+        auto before = Snapshot(folder);
+        MessageWindow runWindow;
+        std::vector<Entry> entries = row.entries;
+        for (const Entry& e : entries) origin.Serve("/update/files/" + e.sha256, "x");
+        ServeSigned(Numbered(500, ManifestText(entries)));
+        gReady = false;
+        ASSERT_TRUE(RunUpdate(runWindow));
+        runWindow.Flush();
+        EXPECT_EQ(runWindow.Finished(), std::vector<int>{0});
+        EXPECT_EQ(runWindow.Last().text, kInvalidEntry);
+        EXPECT_EQ(runWindow.Questions().size(), 0u);
+        EXPECT_FALSE(gReady);
+        EXPECT_EQ(Snapshot(folder), before);
+        for (const Entry& e : entries) EXPECT_EQ(origin.Count("/update/files/" + e.sha256), 0u);
+    }
+}
+
+// The log keeps its history and the release record its number, whatever a release lists.
+TEST_F(UpdateTest, TheLaunchersOwnFilesInAManifestAreLeftAsTheyAre) {
+    PutGame();
+    WriteFileBytes(Path(L"orvantis_update.log"), "history\r\n");
+    WriteFileBytes(Path(L"orvantis_update.release"), "100");
+    const std::vector<Entry> entries = {FileEntry("Main.exe", "game"), FileEntry("orvantis_update.log", "log"),
+                                        FileEntry("orvantis_update.release", "1"),
+                                        FileEntry("orvantis_verify.result", "ready"),
+                                        FileEntry("orvantis_update.cache", "cache")};
+    for (const Entry& e : entries) origin.Serve("/update/files/" + e.sha256, "x");
+    ServeSigned(Numbered(200, ManifestText(entries)));
+    Run();
+    ExpectLast(kUpToDate);
+    EXPECT_EQ(ReadFileBytes(Path(L"orvantis_update.log")).rfind("history\r\n", 0), 0u);
+    EXPECT_EQ(ReadFileBytes(Path(L"orvantis_update.release")), "200");
+    EXPECT_FALSE(Exists(Path(L"orvantis_verify.result")));
+    for (const Entry& e : entries) EXPECT_EQ(origin.Count("/update/files/" + e.sha256), 0u);
+}
+
 TEST_F(UpdateTest, ManifestSinkTakesSixtyFourMiBLessOneAndRefusesOneMore) {
     struct Row {
         const char* name;
