@@ -33,6 +33,9 @@ const wchar_t kBadSignature[] =
 const wchar_t kOlderRelease[] =
     L"La actualizaci\u00f3n es m\u00e1s antigua que la que ya tienes y no se aplic\u00f3. Avisa a un "
     L"administrador.";
+const wchar_t kNoMemory[] =
+    L"La actualizaci\u00f3n no se pudo terminar por falta de memoria: cierra otros programas y vuelve a abrir "
+    L"el lanzador.";
 const wchar_t kUnreadableList[] = L"La lista de archivos de la actualizaci\u00f3n no se pudo leer.";
 const wchar_t kInvalidEntry[] = L"La actualizaci\u00f3n trae una ruta no v\u00e1lida y no se aplic\u00f3.";
 const wchar_t kPartial[] =
@@ -147,7 +150,11 @@ Sink BodySink(std::string& body, size_t limit) {
     };
 }
 
-DWORD WINAPI Update(void*) {
+namespace {
+
+// The run from the manifest request to its last message; Update keeps what it throws from
+// leaving the thread.
+void Run() {
     // Lives for the whole run and is closed (connection, then session) when the run returns.
     Http http(gSite);
     Status(L"Buscando actualizaciones...", -1);
@@ -159,14 +166,14 @@ DWORD WINAPI Update(void*) {
         Status(status == 0 ? kNoConnection : kNoManifest, 100);
         gReady = Exists(gFolder + kGameName);
         Finish();
-        return 0;
+        return;
     }
 
     std::vector<uint8_t> sigBytes;
     if (!DecodeSignature(signature, sigBytes) || !SignedByUs(body, sigBytes)) {
         Status(kBadSignature, 100);
         Finish();
-        return 0;
+        return;
     }
 
     std::vector<Entry> entries;
@@ -177,7 +184,7 @@ DWORD WINAPI Update(void*) {
     if (!listed || entries.empty()) {
         Status(kUnreadableList, 100);
         Finish();
-        return 0;
+        return;
     }
 
     // A signature says who made a manifest, not when: an older release served again is signed
@@ -187,7 +194,7 @@ DWORD WINAPI Update(void*) {
     if (!ReleaseAcceptable(offered, record)) {
         Status(kOlderRelease, 100);
         Finish();
-        return 0;
+        return;
     }
 
     // Two entries for one file would leave it wrong and fetch it at every start; an entry named
@@ -195,11 +202,29 @@ DWORD WINAPI Update(void*) {
     if (NamesClash(entries)) {
         Status(kInvalidEntry, 100);
         Finish();
-        return 0;
+        return;
     }
 
     bool ultraPresent = Exists(gFolder + L"DataUltra");
     CheckAndDownload(std::move(entries), ultraPresent, offered, record);
+}
+
+}  // namespace
+
+DWORD WINAPI Update(void*) {
+    try {
+        Run();
+    } catch (...) {
+        // Out of memory, as a signed manifest of millions of tiny entries can bring about: a
+        // thread must not take the process down. What the run held is freed by now, so the
+        // message and the end of the run can still be had, and Play works as after any refusal.
+        gReady = false;
+        try {
+            Status(kNoMemory, 100);
+        } catch (...) {
+        }
+        Finish();
+    }
     return 0;
 }
 
