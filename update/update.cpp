@@ -104,9 +104,9 @@ void DownloadAndFinish(Needed&& needed, Cache& cache) {
 }
 
 // Takes the entries over so that they are freed once checked: the needed list holds its own
-// copy of every entry that is still wanted.
-// The folder's release record is raised once the check has accepted every entry, just before the
-// downloads write to the folder: a release refused at the question or at an entry leaves it as it was.
+// copy of every entry that is still wanted. The folder's release record is raised once the check
+// has accepted every entry, before the downloads write to the folder: a release refused at the
+// question or at an entry leaves it as it was.
 void CheckAndDownload(std::vector<Entry> entries, bool ultraPresent, const Release& offered,
                       const Release& record) {
     // Nothing may be written to a folder the user has not agreed to install into.
