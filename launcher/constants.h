@@ -26,6 +26,7 @@ inline constexpr const wchar_t* kGameName = L"Main.exe";
 inline constexpr const wchar_t* kCacheName = L"orvantis_update.cache";
 inline constexpr const wchar_t* kLogName = L"orvantis_update.log";
 inline constexpr const wchar_t* kResultName = L"orvantis_verify.result";
+inline constexpr const wchar_t* kReleaseName = L"orvantis_update.release";
 inline constexpr const wchar_t* kConfigName = L"config.ini";
 inline constexpr const wchar_t* kCaption = L"Orvantis Kesh";
 inline constexpr const wchar_t* kClassName = L"OrvantisLauncher";

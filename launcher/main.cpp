@@ -3,6 +3,7 @@
 #include "launcher/globals.h"
 #include "launcher/one_per_folder.h"
 #include "launcher/options.h"
+#include "launcher/verify_result.h"
 #include "launcher/window.h"
 #include "update/update.h"
 
@@ -29,6 +30,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
         return options.verifyOnly ? 1 : 0;
     }
     DeleteFileW(ExtendedPath(gFolder + kOldSelfName).c_str());
+    // Only once the folder is this run's: the result a running launcher of the folder is about to
+    // write is not ours to remove.
+    if (options.verifyOnly) RemoveVerifyResult();
 
     gAssumeYes = options.assumeYes;
     gVerifyOnly = options.verifyOnly;

@@ -33,17 +33,6 @@ std::wstring WithoutExtendedPrefix(const std::wstring& path) {
     return path;
 }
 
-std::wstring Upper(const std::wstring& text) {
-    if (text.empty()) return text;
-    int n = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.c_str(), static_cast<int>(text.size()),
-                          nullptr, 0, nullptr, nullptr, 0);
-    if (n <= 0) return text;
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.c_str(), static_cast<int>(text.size()), out.data(), n,
-                  nullptr, nullptr, 0);
-    return out;
-}
-
 // Per session: the window to bring forward can only be found in the same session anyway.
 std::wstring MutexName(const std::wstring& folder) { return L"Local\\OrvantisKesh-" + FolderKey(folder); }
 
@@ -83,7 +72,7 @@ std::wstring FolderKey(const std::wstring& folder) {
                                   FILE_FLAG_BACKUP_SEMANTICS);
     std::wstring final = opened ? FinalPathOf(opened.h) : L"";
     if (!final.empty()) canonical = final;
-    canonical = Upper(WithoutExtendedPrefix(canonical));
+    canonical = UpperCase(WithoutExtendedPrefix(canonical));
     if (!canonical.empty() && canonical.back() != L'\\') canonical += L'\\';
     std::string bytes = Narrow(canonical);
     Sha256 hash;

@@ -26,4 +26,15 @@ std::string Narrow(const std::wstring& text) {
     return out;
 }
 
+std::wstring UpperCase(const std::wstring& text) {
+    if (text.empty()) return text;
+    int n = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.c_str(), static_cast<int>(text.size()),
+                          nullptr, 0, nullptr, nullptr, 0);
+    if (n <= 0) return text;
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.c_str(), static_cast<int>(text.size()), out.data(), n,
+                  nullptr, nullptr, 0);
+    return out;
+}
+
 }  // namespace orvantis

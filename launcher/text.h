@@ -9,4 +9,8 @@ namespace orvantis {
 std::wstring Wide(const std::string& text);
 std::string Narrow(const std::wstring& text);
 
+// Letters in upper case, one unit for one, the same in every locale: the form in which Windows
+// compares file names without regard to case. The text itself when the platform cannot map it.
+std::wstring UpperCase(const std::wstring& text);
+
 }  // namespace orvantis

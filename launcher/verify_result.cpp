@@ -17,4 +17,7 @@ void WriteVerifyResult(bool ready) {
     fclose(f);
 }
 
+// Removed as a name: a link planted there goes, what it points to stays.
+void RemoveVerifyResult() { ClearName(gFolder + kResultName); }
+
 }  // namespace orvantis

@@ -12,6 +12,9 @@
 namespace orvantis {
 namespace {
 
+// Set when the update run has ended, so that closing the window afterwards keeps its outcome.
+bool gRunOver = false;
+
 LRESULT OnCommand(WPARAM wParam) {
     if (LOWORD(wParam) == kPlayId) Play();
     return 0;
@@ -36,6 +39,7 @@ LRESULT OnStatus(WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT OnFinished(HWND window, WPARAM wParam) {
+    gRunOver = true;
     if (gVerifyOnly) {
         WriteVerifyResult(gReady);
         PostQuitMessage(gReady ? 0 : 1);
@@ -57,7 +61,7 @@ LRESULT OnAsk(HWND window, LPARAM lParam) {
 // Post a quit message because the launcher is over when the user closes this window,
 // also in the middle of an update: the other threads end with the process.
 LRESULT OnDestroy() {
-    PostQuitMessage(0);
+    PostQuitMessage(ClosedExitCode(gVerifyOnly, gRunOver, gReady));
     return 0;
 }
 
@@ -68,6 +72,9 @@ HWND Control(const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y,
 }
 
 }  // namespace
+
+// Scripts read 0 from a verify-only run as "ready": a run closed before its end verified nothing.
+int ClosedExitCode(bool verifyOnly, bool runOver, bool ready) { return verifyOnly && !(runOver && ready) ? 1 : 0; }
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {

@@ -42,6 +42,21 @@ bool Number(Json& json, uint64_t& out) {
     return json.pos > start;
 }
 
+// The release number orders releases, so a value that wrapped would order them wrongly:
+// unlike the file fields, it must fit in 64 bits.
+bool ReleaseNumber(Json& json, uint64_t& out) {
+    SkipSpace(json);
+    out = 0;
+    size_t start = json.pos;
+    while (json.pos < json.text.size() && json.text[json.pos] >= '0' && json.text[json.pos] <= '9') {
+        uint64_t digit = static_cast<uint64_t>(json.text[json.pos] - '0');
+        if (out > (UINT64_MAX - digit) / 10) return false;
+        out = out * 10 + digit;
+        ++json.pos;
+    }
+    return json.pos > start;
+}
+
 // Members of one file object after its '{'; the closing '}' is consumed on success.
 bool FileMembers(Json& json, Entry& entry, std::string& key) {
     for (;;) {
@@ -160,6 +175,10 @@ bool Json::Files(std::vector<Entry>& out) {
         if (!String(key) || !Expect(*this, ':')) return false;
         if (key == "files") {
             if (!Expect(*this, '[') || !FileArray(*this, out, key)) return false;
+        } else if (key == "release") {
+            // Two numbers would leave it to the reader which release this is.
+            if (numbered || !ReleaseNumber(*this, release)) return false;
+            numbered = true;
         } else if (!Skip()) {
             return false;
         }

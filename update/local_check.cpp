@@ -46,29 +46,42 @@ FileIdentity IdentityOf(const std::wstring& path) {
     return id;
 }
 
-// The launcher's own executable, in the forms a manifest path could reach it by.
-struct Self {
+// The launcher's own files: its executable and the state it keeps beside the game. A manifest
+// that lists one would replace the launcher's record of itself (the log's history, the record of
+// releases) and fetch it again at every start, since the launcher rewrites it.
+const wchar_t* const kOwnNames[] = {kSelfName, kLogName, kCacheName, kResultName, kReleaseName};
+
+// One of them, in the forms a manifest path could reach it by.
+struct OwnFile {
     std::wstring canonical;
     FileIdentity file;
 };
 
-Self FindSelf() {
-    Self self;
-    self.canonical = FullPath(gFolder + kSelfName);
-    self.file = IdentityOf(self.canonical);
-    return self;
+std::vector<OwnFile> FindOwnFiles() {
+    std::vector<OwnFile> own;
+    for (const wchar_t* name : kOwnNames) {
+        OwnFile one;
+        one.canonical = FullPath(gFolder + name);
+        one.file = IdentityOf(one.canonical);
+        own.push_back(std::move(one));
+    }
+    return own;
 }
 
-// The launcher never replaces its own executable. Besides the manifest's spelling, the
-// canonical path counts: "OrvantisKesh.exe." and "OrvantisKesh.exe " lose their trailing
-// dot or blank when canonicalised. A '~' may be a short (8.3) alias of the launcher's name:
-// the file it opens tells. (Asking for the long form of the name would not: the platform
-// answers it for the extended form of a path, which every call here uses, only on Windows.)
-bool IsLauncher(const Entry& entry, const std::wstring& local, const Self& self) {
+// The launcher never replaces its own files. Besides the manifest's spelling, the canonical
+// path counts: "OrvantisKesh.exe." and "OrvantisKesh.exe " lose their trailing dot or blank
+// when canonicalised. A '~' may be a short (8.3) alias of one of the names: the file it opens
+// tells. (Asking for the long form of the name would not: the platform answers it for the
+// extended form of a path, which every call here uses, only on Windows.)
+bool IsOwnFile(const Entry& entry, const std::wstring& local, const std::vector<OwnFile>& own) {
     if (SameIgnoringAsciiCase(entry.path, "OrvantisKesh.exe")) return true;
-    if (SameIgnoringAsciiCase(local, self.canonical)) return true;
-    if (entry.path.find('~') == std::string::npos || !self.file.known) return false;
-    return IdentityOf(local) == self.file;
+    for (const OwnFile& one : own)
+        if (SameIgnoringAsciiCase(local, one.canonical)) return true;
+    if (entry.path.find('~') == std::string::npos) return false;
+    const FileIdentity file = IdentityOf(local);
+    for (const OwnFile& one : own)
+        if (file == one.file) return true;
+    return false;
 }
 
 // An entry that its cache record did not settle: needed without a look at its content, or
@@ -98,14 +111,14 @@ struct Decided {
 // The first step: every entry in manifest order, from the file's attributes and its cache
 // record alone. False at the first invalid entry, before any file has been read.
 bool Decide(const std::vector<Entry>& entries, bool ultraPresent, const Cache& cache, Decided& out) {
-    const Self self = FindSelf();
+    const std::vector<OwnFile> own = FindOwnFiles();
     const size_t count = entries.size();
     for (size_t i = 0; i < count; ++i) {
         const Entry& entry = entries[i];
         std::wstring local;
         if (!ValidEntry(entry, local)) return false;
         if (!ultraPresent && StartsWithIgnoringAsciiCase(entry.path, "DataUltra/")) continue;
-        if (IsLauncher(entry, local, self)) continue;
+        if (IsOwnFile(entry, local, own)) continue;
         if (i % kScanStep == 0) {
             int32_t percent = static_cast<int32_t>(i * 100 / count);
             if (out.read.empty())

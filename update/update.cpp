@@ -20,6 +20,8 @@
 #include "update/install_question.h"
 #include "update/job.h"
 #include "update/local_check.h"
+#include "update/name_clashes.h"
+#include "update/release_record.h"
 
 namespace orvantis {
 namespace {
@@ -28,6 +30,12 @@ const wchar_t kNoConnection[] = L"Sin conexi\u00f3n con la web: se juega con los
 const wchar_t kNoManifest[] = L"No hay actualizaci\u00f3n publicada: se juega con los archivos que tienes.";
 const wchar_t kBadSignature[] =
     L"La actualizaci\u00f3n no tiene una firma v\u00e1lida y no se aplic\u00f3. Avisa a un administrador.";
+const wchar_t kOlderRelease[] =
+    L"La actualizaci\u00f3n es m\u00e1s antigua que la que ya tienes y no se aplic\u00f3. Avisa a un "
+    L"administrador.";
+const wchar_t kNoMemory[] =
+    L"La actualizaci\u00f3n no se pudo terminar por falta de memoria: cierra otros programas y vuelve a abrir "
+    L"el lanzador.";
 const wchar_t kUnreadableList[] = L"La lista de archivos de la actualizaci\u00f3n no se pudo leer.";
 const wchar_t kInvalidEntry[] = L"La actualizaci\u00f3n trae una ruta no v\u00e1lida y no se aplic\u00f3.";
 const wchar_t kPartial[] =
@@ -96,8 +104,11 @@ void DownloadAndFinish(Needed&& needed, Cache& cache) {
 }
 
 // Takes the entries over so that they are freed once checked: the needed list holds its own
-// copy of every entry that is still wanted.
-void CheckAndDownload(std::vector<Entry> entries, bool ultraPresent) {
+// copy of every entry that is still wanted. The folder's release record is raised once the check
+// has accepted every entry, before the downloads write to the folder: a release refused at the
+// question or at an entry leaves it as it was.
+void CheckAndDownload(std::vector<Entry> entries, bool ultraPresent, const Release& offered,
+                      const Release& record) {
     // Nothing may be written to a folder the user has not agreed to install into.
     if (NeedsInstall() && !ConfirmInstall(entries)) return;
     WriteDefaultConfig();
@@ -110,6 +121,7 @@ void CheckAndDownload(std::vector<Entry> entries, bool ultraPresent) {
         return;
     }
     std::vector<Entry>().swap(entries);
+    RaiseReleaseRecord(offered, record);
     // Saved before downloading, so the hashes just computed survive a failed download.
     SaveCache(cache);
     DownloadAndFinish(std::move(needed), cache);
@@ -138,7 +150,11 @@ Sink BodySink(std::string& body, size_t limit) {
     };
 }
 
-DWORD WINAPI Update(void*) {
+namespace {
+
+// The run from the manifest request to its last message; Update keeps what it throws from
+// leaving the thread.
+void Run() {
     // Lives for the whole run and is closed (connection, then session) when the run returns.
     Http http(gSite);
     Status(L"Buscando actualizaciones...", -1);
@@ -150,28 +166,65 @@ DWORD WINAPI Update(void*) {
         Status(status == 0 ? kNoConnection : kNoManifest, 100);
         gReady = Exists(gFolder + kGameName);
         Finish();
-        return 0;
+        return;
     }
 
     std::vector<uint8_t> sigBytes;
     if (!DecodeSignature(signature, sigBytes) || !SignedByUs(body, sigBytes)) {
         Status(kBadSignature, 100);
         Finish();
-        return 0;
+        return;
     }
 
     std::vector<Entry> entries;
-    bool listed = Json(body).Files(entries);
+    Json manifest(body);
+    bool listed = manifest.Files(entries);
     // Everything it held is in entries now, so the body need not live through the check and downloads.
     std::string().swap(body);
     if (!listed || entries.empty()) {
         Status(kUnreadableList, 100);
         Finish();
-        return 0;
+        return;
+    }
+
+    // A signature says who made a manifest, not when: an older release served again is signed
+    // as well as the newest. Refused like a bad signature, before anything is touched.
+    const Release offered{manifest.numbered, manifest.release};
+    const Release record = ReadReleaseRecord();
+    if (!ReleaseAcceptable(offered, record)) {
+        Status(kOlderRelease, 100);
+        Finish();
+        return;
+    }
+
+    // Two entries for one file would leave it wrong and fetch it at every start; an entry named
+    // like another's temporary file would be cut off by that download. Nothing is touched yet.
+    if (NamesClash(entries)) {
+        Status(kInvalidEntry, 100);
+        Finish();
+        return;
     }
 
     bool ultraPresent = Exists(gFolder + L"DataUltra");
-    CheckAndDownload(std::move(entries), ultraPresent);
+    CheckAndDownload(std::move(entries), ultraPresent, offered, record);
+}
+
+}  // namespace
+
+DWORD WINAPI Update(void*) {
+    try {
+        Run();
+    } catch (...) {
+        // Out of memory, as a signed manifest of millions of tiny entries can bring about: a
+        // thread must not take the process down. What the run held is freed by now, so the
+        // message and the end of the run can still be had, and Play works as after any refusal.
+        gReady = false;
+        try {
+            Status(kNoMemory, 100);
+        } catch (...) {
+        }
+        Finish();
+    }
     return 0;
 }
 

@@ -17,6 +17,7 @@
 #include "manifest/json.h"
 #include "manifest/signature.h"
 #include "update/local_check.h"
+#include "update/name_clashes.h"
 
 namespace orvantis {
 namespace {
@@ -118,6 +119,9 @@ int Run(int argc, wchar_t** argv) {
             ValidEntry(e, local);
         }
     });
+    bool clash = false;
+    Phase("names_clash", runs, [&] { clash = NamesClash(entries); });
+    if (clash) printf("names clash\n");
     // The floor's work inside this process, on the paths the check itself would use.
     std::vector<std::wstring> locals;
     for (const Entry& e : entries) {

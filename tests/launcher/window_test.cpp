@@ -6,6 +6,7 @@
 
 #include "launcher/constants.h"
 #include "launcher/text.h"
+#include "launcher/window.h"
 #include "tests/support/launcher_probe.h"
 #include "tests/support/play_texts.h"
 #include "tests/support/temp_folder.h"
@@ -168,6 +169,32 @@ TEST_F(LauncherWindow, ClosingInTheMiddleOfTheRunEndsWithZero) {
     ASSERT_TRUE(WaitUntil([&] { return server.accepted > 0; }, kWait)) << "the update run never asked the server";
     EXPECT_FALSE(IsWindowEnabled(Play()));
     CloseAndExpectExit0();
+}
+
+// Scripts read 0 as "ready": a verify-only run closed before its end verified nothing, and the
+// result of the run before it is gone from the moment it starts.
+TEST_F(LauncherWindow, ClosingAVerifyOnlyRunBeforeItsEndEndsWithOneAndNoResult) {
+    ASSERT_NO_FATAL_FAILURE(AddGame());
+    WriteFileBytes(folder + kResultName, "ready");
+    SilentServer server;
+    ASSERT_NO_FATAL_FAILURE(Launch(Port(server.port) + L" --yes --verify-only"));
+    ASSERT_TRUE(WaitUntil([&] { return server.accepted > 0; }, kWait)) << "the update run never asked the server";
+    EXPECT_FALSE(Exists(folder + kResultName)) << "the last run's result is still there";
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    DWORD code = 99;
+    ASSERT_TRUE(WaitForExit(run.process.h, kWait, &code)) << "the launcher did not end";
+    EXPECT_EQ(code, 1u);
+    EXPECT_FALSE(Exists(folder + kResultName));
+}
+
+TEST(ClosedExitCode, OneOnlyForAVerifyOnlyRunThatDidNotEndReady) {
+    for (bool runOver : {false, true}) {
+        for (bool ready : {false, true}) {
+            SCOPED_TRACE(std::to_string(runOver) + std::to_string(ready));
+            EXPECT_EQ(ClosedExitCode(false, runOver, ready), 0);
+            EXPECT_EQ(ClosedExitCode(true, runOver, ready), runOver && ready ? 0 : 1);
+        }
+    }
 }
 
 TEST_F(LauncherWindow, PlayStartsTheGameQuotedInAFolderWithBlanksAndEnds) {

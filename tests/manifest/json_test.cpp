@@ -163,6 +163,48 @@ TEST(JsonFiles, RejectsMalformedDocuments) {
     }
 }
 
+// Launchers refuse a release numbered below the one they hold, so the number is read exactly
+// or the manifest is not read at all.
+TEST(JsonFiles, ReadsTheReleaseNumber) {
+    const std::string kOne = "{\"path\":\"a\",\"size\":1}";
+    struct Row {
+        const char* name;
+        std::string body;
+        bool read;
+        bool numbered;
+        uint64_t release;
+    } rows[] = {
+        {"first member, as the publisher writes it", "{\"release\":1765200000,\"files\":[" + kOne + "]}", true,
+         true, 1765200000},
+        {"after the files, with blanks", "{\"files\":[" + kOne + "], \"release\" : 7 }", true, true, 7},
+        {"the largest number", "{\"release\":18446744073709551615,\"files\":[" + kOne + "]}", true, true,
+         UINT64_MAX},
+        {"zero", "{\"release\":0,\"files\":[" + kOne + "]}", true, true, 0},
+        {"no number", "{\"files\":[" + kOne + "]}", true, false, 0},
+        {"a member of a file is no release", "{\"files\":[{\"path\":\"a\",\"release\":5}]}", true, false, 0},
+        {"a nested one is no release", "{\"meta\":{\"release\":5},\"files\":[" + kOne + "]}", true, false, 0},
+        {"one past 2^64 - 1 does not wrap", "{\"release\":18446744073709551616,\"files\":[" + kOne + "]}",
+         false, false, 0},
+        {"twice", "{\"release\":5,\"files\":[" + kOne + "],\"release\":6}", false, false, 0},
+        {"quoted", "{\"release\":\"5\",\"files\":[" + kOne + "]}", false, false, 0},
+        {"negative", "{\"release\":-5,\"files\":[" + kOne + "]}", false, false, 0},
+        {"a fraction", "{\"release\":5.5,\"files\":[" + kOne + "]}", false, false, 0},
+        {"null", "{\"release\":null,\"files\":[" + kOne + "]}", false, false, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<Entry> entries;
+        Json json(row.body);
+        EXPECT_EQ(json.Files(entries), row.read);
+        if (!row.read) continue;
+        EXPECT_EQ(entries.size(), 1u);
+        EXPECT_EQ(json.numbered, row.numbered);
+        if (row.numbered) {
+            EXPECT_EQ(json.release, row.release);
+        }
+    }
+}
+
 TEST(JsonFiles, AddsNothingNewWhenOtherKeysSurroundFiles) {
     std::string files = "[{\"path\":\"Main.exe\",\"size\":5,\"sha256\":\"" + kA + "\"},{\"path\":\"b\"}]";
     std::string alone, surrounded;

@@ -100,6 +100,12 @@ expect_ready() {
         cat "$player/orvantis_update.log" >&2 || true
         fail "$what: exit code $code, result '$result' (expected 0 and 'ready')"
     fi
+    # The folder keeps the number of the release it took, so that an older one is refused later.
+    local served recorded
+    served=$(grep -o '"release":[0-9]*' "$origin/update/manifest.json" | head -1 | cut -d: -f2)
+    recorded=$(cat "$player/orvantis_update.release" 2>/dev/null || echo "(no record)")
+    [ -n "$served" ] && [ "$recorded" = "$served" ] ||
+        fail "$what: the folder's release record is '$recorded', the served release '$served'"
 }
 
 # Every published file is in the player's folder with the same bytes (with "without-ultra": every
@@ -119,7 +125,7 @@ expect_same_as_published() {
         rel=${rel#./}
         [ -f "$game/$rel" ] && continue
         case "$rel" in
-        OrvantisKesh.exe | orvantis_update.log | orvantis_update.cache | orvantis_verify.result | config.ini) ;;
+        OrvantisKesh.exe | orvantis_update.log | orvantis_update.cache | orvantis_update.release | orvantis_verify.result | config.ini) ;;
         *) fail "$what: unexpected file $rel in the game folder" ;;
         esac
     done < <(cd "$player" && find . -type f -print0)

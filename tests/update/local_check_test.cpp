@@ -277,6 +277,34 @@ TEST_F(LocalCheckTest, NeverTakesTheLauncherByItsShortName) {
     EXPECT_EQ(ReadFileBytes(Path(L"OrvantisKesh.exe")), "the running launcher");
 }
 
+// The files the launcher keeps beside the game are its own, like its executable: listed in a
+// manifest, they would be replaced (the log's history lost) and fetched again at every start.
+TEST_F(LocalCheckTest, NeverTakesTheLaunchersOwnFiles) {
+    const char* const own[] = {"orvantis_update.log", "orvantis_update.cache", "orvantis_verify.result",
+                               "orvantis_update.release"};
+    for (const char* name : own) WriteFileBytes(Path(Wide(name)), std::string("the launcher's ") + name);
+    std::vector<Entry> entries;
+    for (const char* name : own) {
+        entries.push_back(FileEntry(name, "from the release"));
+        entries.push_back(FileEntry(std::string(name) + ".", "from the release"));
+        std::string upper = name;
+        for (char& c : upper) c = static_cast<char>(toupper(c));
+        entries.push_back(FileEntry(upper, "from the release"));
+        entries.push_back(FileEntry(std::string("Data/") + name, "an ordinary file"));
+    }
+    entries.push_back(FileEntry("orvantis_update.other", "an ordinary file"));
+    ASSERT_TRUE(Check(entries));
+    std::vector<std::string> expected;
+    for (const char* name : own) expected.push_back(std::string("Data/") + name);
+    expected.push_back("orvantis_update.other");
+    EXPECT_EQ(Paths(needed), expected);
+    for (const char* name : own) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(cache.count(name), 0u);
+        EXPECT_EQ(ReadFileBytes(Path(Wide(name))), std::string("the launcher's ") + name);
+    }
+}
+
 TEST_F(LocalCheckTest, RefusesTheWholeListAtAnyMalformedEntry) {
     const std::string hex = std::string(64, 'c');
     std::string upperHex = hex;

@@ -29,7 +29,15 @@ const std::wstring kPartial =
 const std::wstring kGameVanished =
     L"Main.exe desapareci\u00f3 despu\u00e9s de descargarlo: seguramente lo quit\u00f3 el antivirus. Pulsa Jugar "
     L"para ver c\u00f3mo recuperarlo.";
+const std::wstring kOlderRelease =
+    L"La actualizaci\u00f3n es m\u00e1s antigua que la que ya tienes y no se aplic\u00f3. Avisa a un "
+    L"administrador.";
 const std::string kManifest = "/update/manifest.json";
+
+// The body as the publisher numbers it: the release first.
+std::string Numbered(uint64_t release, const std::string& body) {
+    return "{\"release\":" + std::to_string(release) + "," + body.substr(1);
+}
 
 Reply Answer(int status, const std::string& body, std::optional<std::string> signature = std::nullopt) {
     Reply reply;
@@ -310,6 +318,177 @@ TEST_F(UpdateTest, AcceptedInstallGoesOnToTheCheck) {
     EXPECT_EQ(lines[1].text, L"Instalando Orvantis Kesh...");
     EXPECT_TRUE(Exists(Path(L"config.ini")));
     EXPECT_TRUE(Exists(Path(L"orvantis_update.cache")));
+}
+
+// Old files of release 100 against a folder that took 200: a replay puts nothing back.
+TEST_F(UpdateTest, AReplayedOlderReleaseIsRefusedAndNothingChanges) {
+    PutGame();
+    WriteFileBytes(Path(L"Data\\a.bin"), "new");
+    WriteFileBytes(Path(L"orvantis_update.release"), "200");
+    origin.Serve("/update/files/" + HexSha256("old"), "old");
+    const std::vector<Entry> old = {FileEntry("Main.exe", "game"), FileEntry("Data/a.bin", "old")};
+    struct Row {
+        const char* name;
+        std::string body;
+    } rows[] = {
+        {"a lower number", Numbered(100, ManifestText(old))},
+        {"one below", Numbered(199, ManifestText(old))},
+        {"no number at all", ManifestText(old)},
+    };
+    auto before = Snapshot(folder);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        MessageWindow runWindow;
+        ServeSigned(row.body);
+        gReady = false;
+        ASSERT_TRUE(RunUpdate(runWindow));
+        runWindow.Flush();
+        EXPECT_EQ(runWindow.Finished(), std::vector<int>{0});
+        EXPECT_EQ(runWindow.Last().text, kOlderRelease);
+        EXPECT_EQ(runWindow.Last().percent, 100);
+        EXPECT_FALSE(gReady);
+        EXPECT_EQ(Snapshot(folder), before);
+    }
+    EXPECT_EQ(origin.Count("/update/files/" + HexSha256("old")), 0u);
+}
+
+TEST_F(UpdateTest, ANewerOrTheSameReleaseIsTakenAndRecorded) {
+    PutGame();
+    WriteFileBytes(Path(L"Data\\a.bin"), "old");
+    WriteFileBytes(Path(L"orvantis_update.release"), "100");
+    origin.Serve("/update/files/" + HexSha256("new"), "new");
+    const std::string body = ManifestText({FileEntry("Main.exe", "game"), FileEntry("Data/a.bin", "new")});
+    ServeSigned(Numbered(200, body));
+    Run();
+    ExpectLast(L"Actualizaci\u00f3n terminada: 1 archivo nuevo. Abriendo el juego...");
+    EXPECT_EQ(ReadFileBytes(Path(L"Data\\a.bin")), "new");
+    EXPECT_EQ(ReadFileBytes(Path(L"orvantis_update.release")), "200");
+
+    // A rebuild of the same content keeps its number, and the folder takes it again.
+    MessageWindow again;
+    ASSERT_TRUE(RunUpdate(again));
+    again.Flush();
+    EXPECT_EQ(again.Last().text, kUpToDate);
+    EXPECT_EQ(ReadFileBytes(Path(L"orvantis_update.release")), "200");
+}
+
+// As before there were numbers: any signed manifest, numbered or not; a number starts the record.
+TEST_F(UpdateTest, AFolderWithoutARecordTakesAnySignedRelease) {
+    PutGame();
+    const std::string body = ManifestText({FileEntry("Main.exe", "game")});
+    struct Row {
+        const char* name;
+        std::string record;  // empty: no record file
+        std::string body;
+        std::string after;   // empty: still no record file
+    } rows[] = {
+        {"unnumbered", "", body, ""},
+        {"numbered", "", Numbered(100, body), "100"},
+        {"a record cut short", " ", Numbered(50, body), "50"},
+        {"a record that is no number", "abc", body, "abc"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        DeleteFileW(Path(L"orvantis_update.release").c_str());
+        if (!row.record.empty()) WriteFileBytes(Path(L"orvantis_update.release"), row.record);
+        MessageWindow runWindow;
+        ServeSigned(row.body);
+        ASSERT_TRUE(RunUpdate(runWindow));
+        runWindow.Flush();
+        EXPECT_EQ(runWindow.Last().text, kUpToDate);
+        EXPECT_TRUE(gReady);
+        bool present = false;
+        std::string after = ReadFileBytes(Path(L"orvantis_update.release"), &present);
+        EXPECT_EQ(present, !row.after.empty());
+        EXPECT_EQ(after, row.after);
+    }
+}
+
+// The record says what the folder holds: a release that was refused wrote nothing there.
+TEST_F(UpdateTest, ARefusedReleaseLeavesNoRecord) {
+    Entry bad = FileEntry("Data/b.bin", "b");
+    bad.sha256.pop_back();
+    struct Row {
+        const char* name;
+        bool game;
+        int answer;
+        std::vector<Entry> entries;
+        int flag;
+        std::wstring text;
+    } rows[] = {
+        {"install refused", false, IDNO, {FileEntry("Main.exe", "game")}, 1, L""},
+        {"an invalid entry", true, IDYES, {FileEntry("Main.exe", "game"), bad}, 0, kInvalidEntry},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        RemoveTree(folder);
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+        if (row.game) PutGame();
+        MessageWindow runWindow(row.answer);
+        ServeSigned(Numbered(300, ManifestText(row.entries)));
+        ASSERT_TRUE(RunUpdate(runWindow));
+        runWindow.Flush();
+        EXPECT_EQ(runWindow.Finished(), std::vector<int>{row.flag});
+        if (!row.text.empty()) {
+            EXPECT_EQ(runWindow.Last().text, row.text);
+        }
+        EXPECT_FALSE(Exists(Path(L"orvantis_update.release")));
+    }
+}
+
+// A manifest that contradicts itself is signed as well as any: it is refused as a whole before
+// the question, config.ini or any download.
+TEST_F(UpdateTest, AManifestThatNamesOneFileTwiceIsRefusedBeforeAnythingIsTouched) {
+    const std::string pack(64, 'c');
+    struct Row {
+        const char* name;
+        bool game;
+        std::vector<Entry> entries;
+    } rows[] = {
+        {"the same file in other case", true, {FileEntry("Data/a.bin", "one"), FileEntry("data/A.bin", "two")}},
+        {"a .part beside its file", true, {FileEntry("Data/a.bin", "one"), FileEntry("Data/a.bin.part", "two")}},
+        {"a pack's temporary file", true, {FileEntry(".orvantis_pack_" + pack, "one")}},
+        {"a first install", false, {FileEntry("Main.exe", "game"), FileEntry("main.exe.", "other")}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        RemoveTree(folder);
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+        if (row.game) PutGame();
+        auto before = Snapshot(folder);
+        MessageWindow runWindow;
+        std::vector<Entry> entries = row.entries;
+        for (const Entry& e : entries) origin.Serve("/update/files/" + e.sha256, "x");
+        ServeSigned(Numbered(500, ManifestText(entries)));
+        gReady = false;
+        ASSERT_TRUE(RunUpdate(runWindow));
+        runWindow.Flush();
+        EXPECT_EQ(runWindow.Finished(), std::vector<int>{0});
+        EXPECT_EQ(runWindow.Last().text, kInvalidEntry);
+        EXPECT_EQ(runWindow.Questions().size(), 0u);
+        EXPECT_FALSE(gReady);
+        EXPECT_EQ(Snapshot(folder), before);
+        for (const Entry& e : entries) EXPECT_EQ(origin.Count("/update/files/" + e.sha256), 0u);
+    }
+}
+
+// The log keeps its history and the release record its number, whatever a release lists.
+TEST_F(UpdateTest, TheLaunchersOwnFilesInAManifestAreLeftAsTheyAre) {
+    PutGame();
+    WriteFileBytes(Path(L"orvantis_update.log"), "history\r\n");
+    WriteFileBytes(Path(L"orvantis_update.release"), "100");
+    const std::vector<Entry> entries = {FileEntry("Main.exe", "game"), FileEntry("orvantis_update.log", "log"),
+                                        FileEntry("orvantis_update.release", "1"),
+                                        FileEntry("orvantis_verify.result", "ready"),
+                                        FileEntry("orvantis_update.cache", "cache")};
+    for (const Entry& e : entries) origin.Serve("/update/files/" + e.sha256, "x");
+    ServeSigned(Numbered(200, ManifestText(entries)));
+    Run();
+    ExpectLast(kUpToDate);
+    EXPECT_EQ(ReadFileBytes(Path(L"orvantis_update.log")).rfind("history\r\n", 0), 0u);
+    EXPECT_EQ(ReadFileBytes(Path(L"orvantis_update.release")), "200");
+    EXPECT_FALSE(Exists(Path(L"orvantis_verify.result")));
+    for (const Entry& e : entries) EXPECT_EQ(origin.Count("/update/files/" + e.sha256), 0u);
 }
 
 TEST_F(UpdateTest, ManifestSinkTakesSixtyFourMiBLessOneAndRefusesOneMore) {
