@@ -94,9 +94,18 @@ own_wine_start() {
     export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
     mkdir -p "$WINEPREFIX"
     wineserver -k >/dev/null 2>&1
+    # A new prefix goes on being set up after wineboot returns (wine.inf, the DLLs' own
+    # registration, the cryptographic providers among it): until that has ended no certificate
+    # can be hashed, so a CA added then is never found. The set-up runs under a server of its
+    # own, which ends once every process of it has ended; only then does this test's start.
+    wine wineboot </dev/null >/dev/null 2>&1
+    wineserver -w
     wineserver -f -p </dev/null >/dev/null 2>&1 &
     OWN_WINESERVER_PID=$!
-    wine wineboot </dev/null >/dev/null 2>&1
+    wine reg query 'HKLM\Software\Microsoft\Cryptography\Defaults\Provider\Microsoft Enhanced RSA and AES Cryptographic Provider' \
+        </dev/null >/dev/null 2>&1 && return 0
+    own_wine_stop
+    fail "$WINEPREFIX has no cryptographic providers: its set-up did not finish (remove the folder and run again)"
 }
 
 # own_wine_stop: asks the server to end, waits for that PID, and ends it by PID when it
