@@ -48,6 +48,7 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, void* info, D
         case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
             delete call;
             return;
+        case WINHTTP_CALLBACK_STATUS_REQUEST_SENT:
         case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
         case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
             call->bytes = 0;
@@ -99,18 +100,25 @@ int32_t BodyEnd(const Call& call, Ended ended) {
 int32_t Exchange(HINTERNET request, Call& call, const Sink& sink, std::string* signatureOut) {
     if (!call.done) return 0;
     const TransferLimits limits = gTransferLimits;
-    uint64_t start = GetTickCount64();
+    // Some WinHTTPs take the response head in before they call the request sent; the head's
+    // time runs from the moment the request is out, which both report.
+    uint64_t deadline = GetTickCount64() + kSendDeadlineMs;
+    uint64_t headDeadline = 0;
     if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
                             reinterpret_cast<DWORD_PTR>(&call)))
         return 0;
-    if (Await(call, start + kSendDeadlineMs, WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE) != Ended::kAsExpected)
-        return 0;
+    for (;;) {
+        Ended ended = Await(call, deadline, WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE);
+        if (ended == Ended::kAsExpected) break;
+        if (ended == Ended::kNotInTime || call.completed != WINHTTP_CALLBACK_STATUS_REQUEST_SENT) return 0;
+        deadline = headDeadline = GetTickCount64() + limits.headMs;
+    }
+    if (headDeadline == 0) headDeadline = GetTickCount64() + limits.headMs;
 
     // A head that arrives a byte at a time, or one so long that taking it in is the attack,
     // is no response.
-    start = GetTickCount64();
     if (!WinHttpReceiveResponse(request, nullptr)) return 0;
-    if (Await(call, start + limits.headMs, WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE) != Ended::kAsExpected) return 0;
+    if (Await(call, headDeadline, WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE) != Ended::kAsExpected) return 0;
     if (HeadSize(request) > limits.headBytes + 1) return 0;
 
     // A status that cannot be read leaves 0: no usable response.
@@ -189,7 +197,8 @@ int32_t Http::Get(const std::wstring& path, const Sink& sink, std::string* signa
     DWORD_PTR context = reinterpret_cast<DWORD_PTR>(call);
     if (!WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context)) ||
         WinHttpSetStatusCallback(request, OnStatus,
-                                 WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING,
+                                 WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_STATUS_REQUEST_SENT |
+                                     WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING,
                                  0) == WINHTTP_INVALID_STATUS_CALLBACK) {
         WinHttpCloseHandle(request);
         delete call;
