@@ -129,10 +129,10 @@ TEST_F(StalledHttpTest, SlowButWorkingLineIsWaitedFor) {
 // A head longer than the limit is not taken in, however fast it comes; one within it is.
 TEST_F(HttpTest, ResponseHeadIsBoundedInSize) {
     Reply flood = Fixed(200, "body");
-    flood.floodLines = 8000;  // about 85 KB of "X<n>: 1" lines
+    flood.floodLines = 7000;  // about 70 KB of "X<n>: 1" lines
     flood.signature = "c0ffee";
     Reply within = flood;
-    within.floodLines = 3000;  // about 30 KB
+    within.floodLines = 2500;  // about 24 KB
     origin.Script("/flood", {flood});
     origin.Script("/within", {within});
     Http http(Plain(origin));
