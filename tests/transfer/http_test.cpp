@@ -361,6 +361,22 @@ TEST_F(HttpTest, SecureFlagFollowsTheEndpoint) {
     EXPECT_EQ(s.calls, 0u);
 }
 
+// Every request's state goes with its handle: a launcher fetches thousands of objects.
+TEST_F(HttpTest, RequestsLeaveNoHandlesBehind) {
+    origin.Serve("/a", Pattern(1000));
+    Http http(Plain(origin));
+    Received warm;
+    ASSERT_EQ(http.Get(L"/a", Collect(warm), nullptr), 200);
+    DWORD before = 0, after = 0;
+    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &before));
+    for (int i = 0; i < 150; ++i) {
+        Received r;
+        ASSERT_EQ(http.Get(L"/a", Collect(r), nullptr), 200);
+    }
+    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &after));
+    EXPECT_LT(after, before + 30) << "before " << before << ", after " << after;
+}
+
 TEST_F(HttpTest, OneHttpKeepsItsConnectionAcrossRequests) {
     origin.Serve("/a", "first");
     origin.Serve("/b", "second");
