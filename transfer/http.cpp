@@ -21,6 +21,7 @@ constexpr DWORD kReceiveTimeoutMs = 30000;
 // wait for it ends even where they are not honoured.
 constexpr uint64_t kSendDeadlineMs = kResolveTimeoutMs + kConnectTimeoutMs + kSendTimeoutMs;
 constexpr DWORD kBodyBufferSize = 65536;
+constexpr DWORD kFastStream = 8192;
 // Room for 255 characters and the terminator; a longer header fails the query.
 constexpr size_t kSignatureChars = 256;
 
@@ -147,7 +148,10 @@ int32_t Exchange(HINTERNET request, Call& call, const Sink& sink, std::string* s
         Ended ended = Await(call, deadline, WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE);
         if (ended != Ended::kAsExpected) return BodyEnd(call, ended);
         if (call.bytes == 0) return 200;
-        DWORD want = std::min<DWORD>(call.bytes, kBodyBufferSize);
+        // A full platform buffer waiting means a fast stream: a whole buffer is asked for, which
+        // some WinHTTPs fill before they answer, so chunks stay large. A trickle is read as it
+        // comes, so that a slow line shows every byte it brings.
+        DWORD want = call.bytes >= kFastStream ? kBodyBufferSize : std::min<DWORD>(call.bytes, kBodyBufferSize);
         if (!WinHttpReadData(request, call.buffer.data(), want, nullptr)) return 200;
         ended = Await(call, deadline, WINHTTP_CALLBACK_STATUS_READ_COMPLETE);
         if (ended != Ended::kAsExpected) return BodyEnd(call, ended);
