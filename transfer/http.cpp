@@ -101,8 +101,8 @@ int32_t BodyEnd(const Call& call, Ended ended) {
 int32_t Exchange(HINTERNET request, Call& call, const Sink& sink, std::string* signatureOut) {
     if (!call.done) return 0;
     const TransferLimits limits = gTransferLimits;
-    // Some WinHTTPs take the response head in before they call the request sent; the head's
-    // time runs from the moment the request is out, which both report.
+    // Some WinHTTPs take the whole response head in before they report the send complete; the
+    // head's time runs from the moment the request is out, which every one reports first.
     uint64_t deadline = GetTickCount64() + kSendDeadlineMs;
     uint64_t headDeadline = 0;
     if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
