@@ -165,7 +165,11 @@ bool Answer(OriginState& s, SOCKET sock, const Reply& reply) {
     std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + Reason(reply.status) + "\r\n";
     head += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
     if (reply.signature) head += "x-orvantis-signature: " + *reply.signature + "\r\n";
-    for (size_t i = 0; i < reply.floodLines; ++i) head += "X" + std::to_string(i) + ": 1\r\n";
+    for (size_t i = 0; i < reply.floodLines; ++i) {
+        head += 'X';
+        head += std::to_string(i);
+        head += ": 1\r\n";
+    }
     head += "\r\n";
     const bool drip = reply.dripEveryMs != 0;
     if (drip && reply.dripHead) {
