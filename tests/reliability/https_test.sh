@@ -103,16 +103,15 @@ EOF
 # --- The Wine prefix of this test alone; only it ever learns of the test CA. ---
 export WINEPREFIX="$BUILD_DIR/reliability/https-prefix"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
-mkdir -p "$WINEPREFIX"
-wineserver -p </dev/null >/dev/null 2>&1 &
-wine wineboot </dev/null >/dev/null 2>&1
 cleanup() {
     nginx_stop
     wine "$TOOL" untrust "$(winpath "$WORK/pki/test-ca.der")" >/dev/null 2>&1
-    WINEPREFIX="$WINEPREFIX" wineserver -k >/dev/null 2>&1
+    wine_prefix_stop
     orvantis_stop_display
 }
 trap cleanup EXIT
+wine_prefix_start "$WINEPREFIX" ||
+    { fail "the test's Wine prefix has no cryptographic providers even when made anew"; exit 1; }
 
 probe() {  # prints the tool's answer line, returns its exit code
     wine "$TOOL" get localhost 443 /update/manifest.json 2>>"$WORK/wine-stderr.log" | tr -d '\r'

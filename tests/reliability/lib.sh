@@ -69,6 +69,39 @@ free_port() {
 }
 
 # Windows path of a Linux path, as Wine's Z: drive shows it.
+# wine_prefix_start PREFIX: starts the persistent wineserver of a test's own prefix (PID in
+# WINE_PREFIX_SERVER_PID) and brings the prefix up to date. A prefix whose first set-up was
+# cut short (its server ended before it saved the registry) keeps Wine's update stamp, so
+# wineboot never completes it again, but lacks what wine.inf installs, the cryptographic
+# providers among it: every certificate hash then fails, no CA can be trusted, and each TLS
+# check fails as if the server were at fault. Such a prefix is made again, once. Returns 1
+# when even a new one is not usable.
+WINE_PREFIX_SERVER_PID=""
+wine_prefix_start() {
+    export WINEPREFIX="$1"
+    local attempt
+    for attempt in 1 2; do
+        mkdir -p "$WINEPREFIX"
+        wineserver -f -p </dev/null >/dev/null 2>&1 &
+        WINE_PREFIX_SERVER_PID=$!
+        wine wineboot </dev/null >/dev/null 2>&1
+        wine reg query 'HKLM\Software\Microsoft\Cryptography\Defaults\Provider\Microsoft Enhanced RSA and AES Cryptographic Provider' \
+            </dev/null >/dev/null 2>&1 && return 0
+        [ "$attempt" -eq 1 ] || return 1
+        echo "note: $WINEPREFIX has no cryptographic providers (an unfinished set-up); making it again" >&2
+        wine_prefix_stop
+        rm -rf "$WINEPREFIX"
+    done
+}
+
+# wine_prefix_stop: ends the server wine_prefix_start started, and waits for it.
+wine_prefix_stop() {
+    [ -n "$WINE_PREFIX_SERVER_PID" ] || return 0
+    wineserver -k >/dev/null 2>&1
+    wait "$WINE_PREFIX_SERVER_PID" 2>/dev/null
+    WINE_PREFIX_SERVER_PID=""
+}
+
 winpath() { echo "Z:$1" | tr / '\\'; }
 
 # Snapshot of a folder: one line per folder, and per file its SHA-256, size, last-write time
