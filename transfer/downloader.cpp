@@ -118,8 +118,19 @@ bool RunItem(Http& files, Http& site, Job& job, const std::vector<uint64_t>& ite
     pack.size = first.packSize;
     pack.sha256 = first.pack;
     const std::wstring packPath = gFolder + Wide(pack.path);
-    if (!Fetch(files, site, job, pack, packPath)) return false;
-    return CutPack(job, item, packPath);
+    switch (FetchObject(files, site, job, pack, packPath)) {
+        case Fetched::kInstalled:
+            return CutPack(job, item, packPath);
+        case Fetched::kFailed:
+            return false;
+        case Fetched::kNotServed:
+            break;
+    }
+    // Every file of a pack is published on its own too: a pack the servers will not give
+    // whole costs the run its bytes one by one, not the update.
+    for (uint64_t k : item)
+        if (job.failed.load() != 0 || !RunItem(files, site, job, {k})) return false;
+    return true;
 }
 
 }  // namespace

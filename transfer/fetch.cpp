@@ -32,7 +32,7 @@ void CreateFolders(const std::wstring& target) {
         CreateDirectoryW(ExtendedPath(target.substr(0, pos)).c_str(), nullptr);
 }
 
-bool Fetch(Http& files, Http& site, Job& job, const Entry& entry, const std::wstring& target) {
+Fetched FetchObject(Http& files, Http& site, Job& job, const Entry& entry, const std::wstring& target) {
     CreateFolders(target);
     const std::wstring part = target + L".part";
     const std::wstring name = Wide(entry.path);
@@ -45,7 +45,7 @@ bool Fetch(Http& files, Http& site, Job& job, const Entry& entry, const std::wst
         OwnedHandle file = CreateFresh(part, GENERIC_WRITE, 0);
         if (!file) {
             SetError(job, L"No se pudo escribir " + name + kGameOpenHint);
-            return false;
+            return Fetched::kFailed;
         }
         Sha256 hash;
         uint64_t received = 0;
@@ -71,19 +71,19 @@ bool Fetch(Http& files, Http& site, Job& job, const Entry& entry, const std::wst
 
         if (status == 200 && received == entry.size && hash.Hex() == entry.sha256) {
             // A scanner looks at the closed ".part" at once, and the rename waits for it.
-            if (MoveHeld(part, target)) return true;
+            if (MoveHeld(part, target)) return Fetched::kInstalled;
             DeleteHeld(part);
             SetError(job, L"No se pudo reemplazar " + name + kGameOpenHint);
-            return false;
+            return Fetched::kFailed;
         }
 
         DeleteHeld(part);
         job.bytesDone.fetch_sub(static_cast<int64_t>(received));
         if (writeFailed) {
             SetError(job, L"No queda espacio o no se puede escribir en la carpeta del juego.");
-            return false;
+            return Fetched::kFailed;
         }
-        if (job.failed.load() != 0) return false;
+        if (job.failed.load() != 0) return Fetched::kFailed;
         if (attempt < kFirstSiteAttempt && status == 404) {
             // The bucket does not have it; asking again will not help, the site might.
             attempt = kFirstSiteAttempt - 1;
@@ -91,8 +91,13 @@ bool Fetch(Http& files, Http& site, Job& job, const Entry& entry, const std::wst
         }
         Sleep(gRetryWaits[attempt]);
     }
-    SetError(job, L"No se pudo descargar " + name + L".");
-    return false;
+    return Fetched::kNotServed;
+}
+
+bool Fetch(Http& files, Http& site, Job& job, const Entry& entry, const std::wstring& target) {
+    Fetched fetched = FetchObject(files, site, job, entry, target);
+    if (fetched == Fetched::kNotServed) SetError(job, L"No se pudo descargar " + Wide(entry.path) + L".");
+    return fetched == Fetched::kInstalled;
 }
 
 }  // namespace orvantis

@@ -72,7 +72,7 @@ struct Installation {
     }
 };
 
-enum class Where { Files, Both, FilesDown, AllDown };
+enum class Where { Files, Both, FilesDown, AllDown, Manifest };
 
 struct Row {
     const char* name;
@@ -90,6 +90,7 @@ struct RowRun {
     std::unique_ptr<test::Origin> files;
     std::wstring args;
     Outcome outcome;
+    uint64_t ms = 0;  // how long the launcher ran
 };
 
 test::Reply Answer(int status, const std::string& body) {
@@ -124,8 +125,15 @@ std::vector<Row> Rows(const Installation& install) {
     stalledBody.chunkSize = 65536;
     stalledBody.chunkDelayMs = 45000;
     test::Reply good = Answer(200, b);
+    // With the launcher's own limits: a byte every 20 s never trips a 30 s receive time-out,
+    // and a head of 40,000 short lines is more than the head may be.
+    test::Reply drip = Answer(200, b);
+    drip.dripEveryMs = 20000;
+    test::Reply dripHead = drip;
+    dripHead.dripHead = true;
+    test::Reply flood = Answer(200, b);
+    flood.floodLines = 40000;
     const std::string failB = "No se pudo descargar Data/b.bin." + kPartial;
-    const std::string failPack = "No se pudo descargar .orvantis_pack_" + install.release.packSha + "." + kPartial;
     return {
         {"dropped mid-body, files host", Where::Files, false, {dropped}, true, kUpdated},
         {"dropped mid-body, both hosts", Where::Both, false, {dropped}, false, failB},
@@ -139,10 +147,24 @@ std::vector<Row> Rows(const Installation& install) {
         {"overlong body, both hosts", Where::Both, false, {longer}, false, failB},
         {"wrong body of the right length, files host", Where::Files, false, {wrong}, true, kUpdated},
         {"wrong body of the right length, both hosts", Where::Both, false, {wrong}, false, failB},
-        {"wrong pack body, both hosts", Where::Both, true, {Answer(200, Bytes(90036, 97))}, false, failPack},
+        // Every packed file is published on its own too: the run fetches them one by one.
+        {"wrong pack body, both hosts", Where::Both, true, {Answer(200, Bytes(90036, 97))}, true, kUpdated},
+        {"pack cut short, both hosts", Where::Both, true, {[&] {
+             test::Reply r = Answer(200, install.release.objects.back());
+             r.cutAfter = 30000;
+             return r;
+         }()}, true, kUpdated},
         {"stall past the receive time-out, then answered", Where::Files, false, {stalled, good}, true, kUpdated},
         {"stall mid-body past the receive time-out, then answered", Where::Files, false, {stalledBody, good}, true,
          kUpdated},
+        {"a byte every 20 s in the body, then answered", Where::Files, false, {drip, good}, true, kUpdated},
+        {"a byte every 20 s in the head, then answered", Where::Files, false, {dripHead, good}, true, kUpdated},
+        {"40,000 header lines, then answered", Where::Files, false, {flood, good}, true, kUpdated},
+        {"a byte every 20 s in the manifest", Where::Manifest, false, {[&] {
+             test::Reply r = Answer(200, install.release.manifest);
+             r.dripEveryMs = 20000;
+             return r;
+         }()}, true, kNoConnection},
         {"files host down, site host up", Where::FilesDown, false, {}, true, kUpdated},
         {"both hosts down", Where::AllDown, false, {}, true, kNoConnection},
     };
@@ -168,6 +190,7 @@ TEST(FaultMatrix, EveryFaultEndsCleanlyAndLosesNothing) {
         const std::string& target = row.onPack ? packPath : bPath;
         if (row.where == Where::Files || row.where == Where::Both) run->files->Script(target, row.fault);
         if (row.where == Where::Both) run->site->Script(target, row.fault);
+        if (row.where == Where::Manifest) run->site->Script("/update/manifest.json", row.fault);
         std::wstring site = test::Address(*run->site);
         std::wstring files = test::Address(*run->files);
         if (row.where == Where::FilesDown) files = L"127.0.0.1:" + std::to_wstring(ClosedPort());
@@ -176,11 +199,16 @@ TEST(FaultMatrix, EveryFaultEndsCleanlyAndLosesNothing) {
         runs.push_back(std::move(run));
     }
 
-    // The rows wait out the launcher's retry schedule (up to 20 s, 32 s for the stall) at
-    // the same time, so the matrix costs about as long as its slowest row.
+    // The rows wait out the launcher's retry schedule (up to 20 s, 32 s for a stall or a drip,
+    // 20 s and more for a bad pack and its files) at the same time, so the matrix costs
+    // about as long as its slowest row.
     std::vector<std::thread> threads;
     for (auto& run : runs)
-        threads.emplace_back([r = run.get()] { r->outcome = VerifyRun(r->folder, r->args); });
+        threads.emplace_back([r = run.get()] {
+            uint64_t start = GetTickCount64();
+            r->outcome = VerifyRun(r->folder, r->args);
+            r->ms = GetTickCount64() - start;
+        });
     for (auto& t : threads) t.join();
 
     int faultRuns = 0, compared = 0, recoveries = 0;
@@ -188,14 +216,19 @@ TEST(FaultMatrix, EveryFaultEndsCleanlyAndLosesNothing) {
         const Row& row = run->row;
         SCOPED_TRACE(row.name);
         const Outcome& out = run->outcome;
-        ASSERT_TRUE(out.exited) << "the launcher did not finish";
+        if (!out.exited) {
+            ADD_FAILURE() << "the launcher did not finish; its log:\n" << out.log;
+            continue;
+        }
         ++faultRuns;
         EXPECT_EQ(out.lastStatus, row.status);
         EXPECT_EQ(out.exitCode, row.ready ? 0u : 1u);
         EXPECT_EQ(out.result, row.ready ? "ready" : "failed");
         compared += install.Check(run->folder, "after the fault");
-        if (row.where == Where::AllDown) {
+        if (row.where == Where::AllDown || row.where == Where::Manifest) {
             EXPECT_EQ(ReadTree(run->folder).count(L"config.ini"), 0u) << "nothing may be written without a manifest";
+            if (row.where == Where::Manifest)
+                printf("fault matrix: %s: the launcher ran %llu ms\n", row.name, static_cast<unsigned long long>(run->ms));
             continue;
         }
         if (row.ready) {
@@ -228,6 +261,9 @@ TEST(FaultMatrix, EveryFaultEndsCleanlyAndLosesNothing) {
                 if (r.path == target) ticks.push_back(r.tick);
             ASSERT_EQ(ticks.size(), 2u);
             EXPECT_LT(ticks[1] - ticks[0], 45000u);
+            // Includes the 2 s wait after a failed first attempt.
+            printf("fault matrix: %s: second request %llu ms after the first\n", row.name,
+                   static_cast<unsigned long long>(ticks[1] - ticks[0]));
         }
         if (!row.ready) {
             // Nothing lost: once the origin behaves, the next run completes the folder.

@@ -92,20 +92,27 @@ OWN_WINESERVER_PID=""
 own_wine_start() {
     export WINEPREFIX="$1"
     export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
-    mkdir -p "$WINEPREFIX"
     wineserver -k >/dev/null 2>&1
     # A new prefix goes on being set up after wineboot returns (wine.inf, the DLLs' own
     # registration, the cryptographic providers among it): until that has ended no certificate
     # can be hashed, so a CA added then is never found. The set-up runs under a server of its
     # own, which ends once every process of it has ended; only then does this test's start.
-    wine wineboot </dev/null >/dev/null 2>&1
-    wineserver -w
-    wineserver -f -p </dev/null >/dev/null 2>&1 &
-    OWN_WINESERVER_PID=$!
-    wine reg query 'HKLM\Software\Microsoft\Cryptography\Defaults\Provider\Microsoft Enhanced RSA and AES Cryptographic Provider' \
-        </dev/null >/dev/null 2>&1 && return 0
-    own_wine_stop
-    fail "$WINEPREFIX has no cryptographic providers: its set-up did not finish (remove the folder and run again)"
+    # A prefix whose set-up an earlier run cut short keeps Wine's update stamp, so wineboot
+    # never completes it: it is made again, once.
+    local attempt
+    for attempt in 1 2; do
+        mkdir -p "$WINEPREFIX"
+        wine wineboot </dev/null >/dev/null 2>&1
+        wineserver -w
+        wineserver -f -p </dev/null >/dev/null 2>&1 &
+        OWN_WINESERVER_PID=$!
+        wine reg query 'HKLM\Software\Microsoft\Cryptography\Defaults\Provider\Microsoft Enhanced RSA and AES Cryptographic Provider' \
+            </dev/null >/dev/null 2>&1 && return 0
+        own_wine_stop
+        [ "$attempt" -eq 1 ] && echo "note: $WINEPREFIX has no cryptographic providers (an unfinished set-up); making it again" >&2
+        rm -rf "$WINEPREFIX"
+    done
+    fail "a new Wine prefix at $WINEPREFIX has no cryptographic providers: its set-up does not finish"
 }
 
 # own_wine_stop: asks the server to end, waits for that PID, and ends it by PID when it

@@ -158,6 +158,16 @@ std::shared_ptr<const Reply> Choose(OriginState& s, const std::string& path) {
     return missing;
 }
 
+// Sends data in pieces of chunk bytes with a pause before each piece but the first.
+bool SendPaced(OriginState& s, SOCKET sock, const char* data, size_t size, size_t chunk, uint32_t pauseMs) {
+    chunk = std::max<size_t>(chunk, 1);
+    for (size_t sent = 0; sent < size; sent += chunk) {
+        if (sent > 0 && !Pause(s, pauseMs)) return false;
+        if (!SendAll(s, sock, data + sent, std::min(chunk, size - sent))) return false;
+    }
+    return true;
+}
+
 // False when the connection must close after this answer.
 bool Answer(OriginState& s, SOCKET sock, const Reply& reply) {
     if (reply.dropBeforeStatus) return false;
@@ -166,13 +176,28 @@ bool Answer(OriginState& s, SOCKET sock, const Reply& reply) {
     std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + Reason(reply.status) + "\r\n";
     head += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
     if (reply.signature) head += "x-orvantis-signature: " + *reply.signature + "\r\n";
+    for (size_t i = 0; i < reply.floodLines; ++i) {
+        head += 'X';
+        head += std::to_string(i);
+        head += ": 1\r\n";
+    }
     head += "\r\n";
-    if (!SendAll(s, sock, head.data(), head.size())) return false;
-    size_t total = std::min(reply.body.size(), reply.cutAfter);
-    size_t chunk = std::max<size_t>(reply.chunkSize, 1);
-    for (size_t sent = 0; sent < total; sent += chunk) {
-        if (sent > 0 && !Pause(s, reply.chunkDelayMs)) return false;
-        if (!SendAll(s, sock, reply.body.data() + sent, std::min(chunk, total - sent))) return false;
+    const bool drip = reply.dripEveryMs != 0;
+    if (drip && reply.dripHead) {
+        if (!SendPaced(s, sock, head.data(), head.size(), reply.dripBytes, reply.dripEveryMs)) return false;
+    } else if (!SendAll(s, sock, head.data(), head.size())) {
+        return false;
+    }
+    size_t total = std::min({reply.body.size(), reply.cutAfter, reply.stallAfter});
+    bool sent = drip && !reply.dripHead
+                    ? SendPaced(s, sock, reply.body.data(), total, reply.dripBytes, reply.dripEveryMs)
+                    : SendPaced(s, sock, reply.body.data(), total, reply.chunkSize, reply.chunkDelayMs);
+    if (!sent) return false;
+    if (reply.stallAfter < reply.body.size()) {
+        // Neither more bytes nor a close: only the client can end this.
+        while (Pause(s, 1000)) {
+        }
+        return false;
     }
     return total == reply.body.size();
 }

@@ -21,6 +21,13 @@ struct Reply {
     uint32_t chunkDelayMs = 0;                   // wait between body chunks
     size_t chunkSize = 65536;
     int gate = 0;  // when not 0: wait before the status line until Open(gate), however long
+    // A server that never quite stops: dripBytes at a time, every dripEveryMs (0: no drip),
+    // through the body, or through the head (status line included) when dripHead is set.
+    size_t dripBytes = 1;
+    uint32_t dripEveryMs = 0;
+    bool dripHead = false;
+    size_t stallAfter = static_cast<size_t>(-1);  // send this many body bytes, then nothing, keeping the connection open
+    size_t floodLines = 0;                        // short header lines added to the head ("X<n>: 1")
 };
 
 // A plain answer with this status and body (aggregate braces would warn about the other fields).

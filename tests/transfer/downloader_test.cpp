@@ -123,6 +123,8 @@ TEST_F(DownloaderTest, ThirdFileOfPackBad) {
     EXPECT_EQ(job.bytesDone.load(), int64_t(pack.bytes.size()));
 }
 
+// Neither the pack nor its first file can be had: the failure names that file, and the
+// run stops there as it would for any file.
 TEST_F(DownloaderTest, PackThatCannotBeDownloaded) {
     Pack pack;
     for (size_t i = 0; i < 8; ++i) pack.Add(Numbered("f", i), Content(100, uint32_t(i)));
@@ -137,12 +139,87 @@ TEST_F(DownloaderTest, PackThatCannotBeDownloaded) {
 
     Downloader(&job);
     EXPECT_EQ(job.failed.load(), 1);
-    EXPECT_EQ(job.error, L"No se pudo descargar " + pack.File() + L".");
+    EXPECT_EQ(job.error, L"No se pudo descargar f0.");
     EXPECT_EQ(job.filesDone.load(), 0);
     EXPECT_TRUE(Listing(folder).empty());
     EXPECT_EQ(files.Count(pack.Url()), 1u);  // 404: straight to the site host
     EXPECT_EQ(site.Count(pack.Url()), 2u);
+    EXPECT_EQ(files.Count(ObjectPath(pack.entries[0].sha256)), 1u);
+    EXPECT_EQ(site.Count(ObjectPath(pack.entries[0].sha256)), 2u);
+    EXPECT_EQ(files.Count(ObjectPath(pack.entries[1].sha256)), 0u);
     EXPECT_EQ(files.Count(ObjectPath(loose.sha256)), 0u);
+}
+
+// Whatever the servers do to the pack on every attempt, its files arrive one by one as
+// the stand-alone objects they are also published as.
+TEST_F(DownloaderTest, PackTheServersSpoilFallsBackToItsFiles) {
+    Pack pack;
+    for (size_t i = 0; i < 9; ++i) pack.Add(Numbered("Data/Pack/f", i) + ".dat", Content(3000 + i, uint32_t(i)));
+    pack.Seal();
+    Reply cut = Fixed(200, pack.bytes);
+    cut.cutAfter = pack.bytes.size() / 2;
+    Reply drip = Fixed(200, pack.bytes);
+    drip.dripEveryMs = 200;
+    Reply silent;
+    silent.dropBeforeStatus = true;
+    struct Row {
+        const char* name;
+        Reply reply;
+    } rows[] = {
+        {"wrong bytes", Fixed(200, Content(pack.bytes.size(), 77))},
+        {"overlong", Fixed(200, pack.bytes + "more")},
+        {"cut short", cut},
+        {"no answer", silent},
+        {"a byte at a time", drip},
+        {"not found", Fixed(404)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::Origin filesHost, siteHost;
+        gFiles = Endpoint{L"127.0.0.1", filesHost.port, false};
+        gSite = Endpoint{L"127.0.0.1", siteHost.port, false};
+        filesHost.Script(pack.Url(), {row.reply});
+        siteHost.Script(pack.Url(), {row.reply});
+        for (size_t i = 0; i < pack.entries.size(); ++i)
+            filesHost.Serve(ObjectPath(pack.entries[i].sha256), pack.contents[i]);
+        Job run;
+        InitializeCriticalSection(&run.lock);
+        for (const Entry& e : pack.entries) run.files.push_back({e, Local(e.path)});
+        PlanDownloads(run);
+        ASSERT_EQ(run.work.size(), 1u);
+        Downloader(&run);
+        DeleteCriticalSection(&run.lock);
+
+        EXPECT_EQ(run.failed.load(), 0) << Narrow(run.error);
+        EXPECT_EQ(run.filesDone.load(), 9);
+        EXPECT_EQ(run.installed, std::vector<uint8_t>(9, 1));
+        for (size_t i = 0; i < 9; ++i)
+            EXPECT_TRUE(test::ReadFileBytes(run.files[i].second) == pack.contents[i]) << "f" << i << " differs";
+        EXPECT_EQ(filesHost.Count(pack.Url()) + siteHost.Count(pack.Url()), row.reply.status == 404 ? 3u : 5u);
+        for (const Entry& e : pack.entries) EXPECT_EQ(filesHost.Count(ObjectPath(e.sha256)), 1u);
+        EXPECT_EQ(Listing(folder).size(), 9u);  // no pack file, no ".part"
+        for (size_t i = 0; i < 9; ++i) DeleteFileW(run.files[i].second.c_str());
+    }
+}
+
+// The folder refusing the pack's file is no reason to ask the servers for more.
+TEST_F(DownloaderTest, PackTheFolderCannotTakeDoesNotFallBack) {
+    Pack pack;
+    for (size_t i = 0; i < 8; ++i) pack.Add(Numbered("f", i), Content(100, uint32_t(i)));
+    pack.Seal();
+    ServeAndPlan(pack);
+    for (size_t i = 0; i < pack.entries.size(); ++i) files.Serve(ObjectPath(pack.entries[i].sha256), pack.contents[i]);
+    test::WriteFileBytes(folder + pack.File() + L".part", "held");
+    {
+        OwnedHandle held = OpenFile((folder + pack.File() + L".part").c_str(), GENERIC_READ, 0, OPEN_EXISTING);
+        ASSERT_TRUE(held);
+        Downloader(&job);
+    }
+    EXPECT_EQ(job.failed.load(), 1);
+    EXPECT_EQ(job.error, L"No se pudo escribir " + pack.File() + test::kGameOpen);
+    EXPECT_EQ(job.filesDone.load(), 0);
+    EXPECT_EQ(files.Requests().size(), 0u);
+    EXPECT_EQ(site.Requests().size(), 0u);
 }
 
 // Two entries with one path in two packs: while one cut writes the ".part", a second
@@ -271,6 +348,27 @@ TEST_F(DownloaderTest, OneWorkerPerItemUpToEight) {
         EXPECT_EQ(run.installed, std::vector<uint8_t>(row.items, 1));
         EXPECT_EQ(host.Requests().size(), row.items);
     }
+}
+
+// Workers whose servers drip forever end with the schedule, so the driver's wait for them
+// ends too, and the failure is the file's.
+TEST_F(DownloaderTest, WorkersOnDrippingServersEndAndTheWaitForThemWithThem) {
+    for (size_t i = 0; i < 3; ++i) {
+        std::string content = Content(100000, uint32_t(50 + i));
+        Entry e = test::FileEntry(Numbered("drip/", i), content);
+        Reply drip = Fixed(200, content);
+        drip.dripEveryMs = 300;
+        files.Script(ObjectPath(e.sha256), {drip});
+        site.Script(ObjectPath(e.sha256), {drip});
+        Need(e);
+    }
+    PlanDownloads(job);
+    EXPECT_EQ(RunDownloads(job), 3);
+    EXPECT_EQ(job.failed.load(), 1);
+    EXPECT_EQ(job.error.rfind(L"No se pudo descargar drip/", 0), 0u) << Narrow(job.error);
+    EXPECT_EQ(job.filesDone.load(), 0);
+    EXPECT_EQ(job.bytesDone.load(), 0);
+    EXPECT_TRUE(Listing(folder).empty());
 }
 
 TEST_F(DownloaderTest, NoWorkStartsNoWorker) {

@@ -95,6 +95,16 @@ TEST_F(FetchTest, BadBodiesAreRetriedAndTheirBytesGivenBack) {
              r.dropBeforeStatus = true;
              return r;
          }()},
+        {"a byte at a time", [&] {
+             Reply r = Fixed(200, body);
+             r.dripEveryMs = 200;
+             return r;
+         }()},
+        {"stalled mid-body on an open connection", [&] {
+             Reply r = Fixed(200, body);
+             r.stallAfter = 70000;
+             return r;
+         }()},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -133,6 +143,24 @@ TEST_F(FetchTest, OverlongBodyIsCutOff) {
     EXPECT_EQ(files.Count(url), 2u);
     EXPECT_LE(most.load(), int64_t(body.size()) + 65536);
     EXPECT_EQ(job.bytesDone.load(), int64_t(body.size()));
+}
+
+// A server that drips on every attempt costs five given-up attempts on today's schedule,
+// and the old file stays.
+TEST_F(FetchTest, DripOnBothHostsFailsAfterTheWholeSchedule) {
+    Reply drip = Fixed(200, body);
+    drip.dripEveryMs = 200;
+    files.Script(url, {drip});
+    site.Script(url, {drip});
+    CreateFolders(target);
+    test::WriteFileBytes(target, "previous version");
+    EXPECT_FALSE(FetchOne(entry, target));
+    EXPECT_EQ(job.error, L"No se pudo descargar data/maps/world.bin.");
+    EXPECT_EQ(files.Count(url), 3u);
+    EXPECT_EQ(site.Count(url), 2u);
+    EXPECT_EQ(job.bytesDone.load(), 0);
+    EXPECT_EQ(test::ReadFileBytes(target), "previous version");
+    EXPECT_FALSE(test::Exists(target + L".part"));
 }
 
 TEST_F(FetchTest, EveryAttemptFailingLeavesTheOldFile) {

@@ -48,6 +48,105 @@ struct HttpTest : ::testing::Test {
     Origin origin;
 };
 
+// Limits short enough for a test to watch a server give too little; the faults below would
+// finish on their own (after a few seconds) if nothing gave them up.
+struct StalledHttpTest : HttpTest {
+    TransferLimits saved = gTransferLimits;
+    void SetUp() override {
+        gTransferLimits.headMs = 1500;
+        gTransferLimits.slowMs = 1500;
+    }
+    void TearDown() override { gTransferLimits = saved; }
+};
+
+Reply Drip(const std::string& body, size_t bytes, uint32_t everyMs, bool head = false) {
+    Reply reply = Fixed(200, body);
+    reply.dripBytes = bytes;
+    reply.dripEveryMs = everyMs;
+    reply.dripHead = head;
+    return reply;
+}
+
+TEST_F(StalledHttpTest, ResponseThatStopsMakingProgressIsNoResponse) {
+    const std::string body = Pattern(60);
+    Reply stalled = Fixed(200, Pattern(5000));
+    stalled.stallAfter = 1200;
+    Reply silent = Fixed(200, body);
+    silent.delayMs = 6000;
+    struct Row {
+        const char* name;
+        Reply reply;
+    } rows[] = {
+        {"a byte at a time in the body", Drip(body, 1, 100)},
+        {"a byte at a time in the head", Drip(body, 1, 100, true)},
+        {"some of the body, then nothing on an open connection", stalled},
+        {"nothing at all for longer than the head may take", silent},
+    };
+    Http http(Plain(origin));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Reply reply = row.reply;
+        reply.signature = "c0ffee";
+        origin.Script("/update/manifest.json", {reply});
+        std::string signature = "previous";
+        Received r;
+        // Never a part of a body judged as if it were the whole.
+        EXPECT_EQ(http.Get(kManifestPath, Collect(r), &signature), 0);
+        EXPECT_LT(r.body.size(), reply.body.size());
+    }
+    // The connection given up does not spoil the next request.
+    origin.Serve("/after", "fine");
+    Received r;
+    EXPECT_EQ(http.Get(L"/after", Collect(r), nullptr), 200);
+    EXPECT_EQ(r.body, "fine");
+}
+
+// A slow line that brings more than the minimum in every period is waited for however
+// long the whole takes; bursts with pauses shorter than the period are too.
+TEST_F(StalledHttpTest, SlowButWorkingLineIsWaitedFor) {
+    const std::string body = Pattern(6000);
+    Reply bursts = Fixed(200, body);
+    bursts.chunkSize = 2000;
+    bursts.chunkDelayMs = 1000;
+    struct Row {
+        const char* name;
+        Reply reply;
+    } rows[] = {
+        {"256 bytes every 100 ms", Drip(body, 256, 100)},
+        {"2000 bytes every second", bursts},
+        {"the head in pieces, quickly", Drip(body.substr(0, 100), 7, 10, true)},
+    };
+    Http http(Plain(origin));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        origin.Script("/slow", {row.reply});
+        Received r;
+        EXPECT_EQ(http.Get(L"/slow", Collect(r), nullptr), 200);
+        EXPECT_TRUE(r.body == row.reply.body) << "received " << r.body.size() << " bytes";
+    }
+}
+
+// A head longer than the limit is not taken in, however fast it comes; one within it is.
+TEST_F(HttpTest, ResponseHeadIsBoundedInSize) {
+    Reply flood = Fixed(200, "body");
+    flood.floodLines = 7000;  // about 70 KB of "X<n>: 1" lines
+    flood.signature = "c0ffee";
+    Reply within = flood;
+    within.floodLines = 2500;  // about 24 KB
+    origin.Script("/flood", {flood});
+    origin.Script("/within", {within});
+    Http http(Plain(origin));
+    Received r;
+    std::string signature = "previous";
+    EXPECT_EQ(http.Get(L"/flood", Collect(r), &signature), 0);
+    EXPECT_EQ(r.calls, 0u);
+    EXPECT_EQ(signature, "previous");
+    Received w;
+    EXPECT_EQ(http.Get(L"/within", Collect(w), &signature), 200);
+    EXPECT_EQ(w.body, "body");
+    EXPECT_EQ(signature, "c0ffee");
+}
+
 TEST_F(HttpTest, NonSuccessAndEmptyBodiesNeverReachTheSink) {
     origin.Serve("/empty", "");
     origin.Script("/gone", {Fixed(404, "not here")});
@@ -260,6 +359,22 @@ TEST_F(HttpTest, SecureFlagFollowsTheEndpoint) {
     // A TLS handshake against a plain server gets no usable response.
     EXPECT_EQ(secure.Get(L"/x", Collect(s), nullptr), 0);
     EXPECT_EQ(s.calls, 0u);
+}
+
+// Every request's state goes with its handle: a launcher fetches thousands of objects.
+TEST_F(HttpTest, RequestsLeaveNoHandlesBehind) {
+    origin.Serve("/a", Pattern(1000));
+    Http http(Plain(origin));
+    Received warm;
+    ASSERT_EQ(http.Get(L"/a", Collect(warm), nullptr), 200);
+    DWORD before = 0, after = 0;
+    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &before));
+    for (int i = 0; i < 150; ++i) {
+        Received r;
+        ASSERT_EQ(http.Get(L"/a", Collect(r), nullptr), 200);
+    }
+    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &after));
+    EXPECT_LT(after, before + 30) << "before " << before << ", after " << after;
 }
 
 TEST_F(HttpTest, OneHttpKeepsItsConnectionAcrossRequests) {

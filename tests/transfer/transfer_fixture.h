@@ -59,6 +59,7 @@ struct TransferTest : GameFolderTest {
     StatusWindow window;
     Job job;
     uint32_t savedWaits[5] = {};
+    TransferLimits savedLimits = gTransferLimits;
 
     void SetUp() override {
         GameFolderTest::SetUp();
@@ -69,12 +70,17 @@ struct TransferTest : GameFolderTest {
         std::copy(gRetryWaits, gRetryWaits + 5, savedWaits);
         // The schedule's own waits are timed in one test only.
         for (uint32_t& wait : gRetryWaits) wait = 1;
+        // A server that stops giving is given up after seconds, not thirty (replies some tests
+        // delay on purpose stay within the head's time).
+        gTransferLimits.headMs = 3000;
+        gTransferLimits.slowMs = 1500;
         InitializeCriticalSection(&job.lock);
         job.started = GetTickCount64();
     }
     void TearDown() override {
         DeleteCriticalSection(&job.lock);
         std::copy(savedWaits, savedWaits + 5, gRetryWaits);
+        gTransferLimits = savedLimits;
         files.Stop();
         site.Stop();
         GameFolderTest::TearDown();
