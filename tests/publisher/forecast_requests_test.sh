@@ -12,69 +12,24 @@ set -euo pipefail
 publish=$1
 windows=$2
 source_dir=$3
-source "$source_dir/scripts/common.sh"
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-launcher="$windows/OrvantisKesh.exe"
-fake_game="$windows/tools/fake_game.exe"
-for f in "$launcher" "$fake_game"; do
-    [ -f "$f" ] || fail "$f is missing: build the Windows preset first (cmake --build --preset windows)"
-done
-[ -x "$publish" ] || fail "$publish is missing"
-[ -n "${WINEPREFIX:-}" ] || fail "WINEPREFIX is not set: run through scripts/test.sh, which starts Wine"
-[ -n "${DISPLAY:-}" ] || fail "DISPLAY is not set: the launcher's window needs one (scripts/test.sh starts Xvfb)"
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/orvantis-forecast-test.XXXXXX")
-serve_pid=""
-launcher_pid=""
-cleanup() {
-    orvantis_stop_pids $launcher_pid $serve_pid
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source "$source_dir/tests/publisher/lib.sh"
 
 game="$work/game"
 origin="$work/origin"
-serve_log="$work/serve.log"
 key="$source_dir/keys/dev-manifest.pem"
 
 python3 "$source_dir/scripts/make-sample-game.py" "$game" --main "$fake_game" --files 90 --seed 5 >/dev/null
 "$publish" build "$game" "$origin" --key "$key" >"$work/build1.out" 2>"$work/build1.err" ||
     { cat "$work/build1.err" >&2; fail "the first build failed"; }
 
-"$publish" serve "$origin" --port 0 >"$serve_log" 2>&1 &
-serve_pid=$!
-port=""
-for _ in $(seq 1 100); do
-    port=$(sed -n '1s|^Serving .* on http://127\.0\.0\.1:\([0-9]*\)$|\1|p' "$serve_log")
-    [ -n "$port" ] && break
-    kill -0 "$serve_pid" 2>/dev/null || { cat "$serve_log" >&2; fail "serve ended at once"; }
-    sleep 0.1
-done
-[ -n "$port" ] || fail "serve printed no port"
+start_serve "$origin"
 
-# Runs the launcher in folder $1 to its end and checks that it ended "ready". Bounded.
+# Runs the launcher in folder $1 to its end and checks that it ended "ready".
 run_launcher() {
-    local folder=$1 waited=0 code=0
-    mkdir -p "$folder"
-    cp "$launcher" "$folder/"
-    (cd "$folder" && exec wine OrvantisKesh.exe --server "127.0.0.1:$port" --yes --verify-only \
-        </dev/null >>"$work/wine.out" 2>&1) &
-    launcher_pid=$!
-    while kill -0 "$launcher_pid" 2>/dev/null; do
-        [ $waited -lt 1800 ] || fail "the launcher did not finish within 180 s"
-        sleep 0.1
-        waited=$((waited + 1))
-    done
-    wait "$launcher_pid" || code=$?
-    launcher_pid=""
-    if [ "$code" != 0 ] || [ "$(cat "$folder/orvantis_verify.result" 2>/dev/null)" != ready ]; then
-        cat "$folder/orvantis_update.log" >&2 || true
-        fail "the launcher in $folder ended with $code, not ready"
+    run_launcher_in "$1" 180
+    if [ "$code" != 0 ] || [ "$(cat "$1/orvantis_verify.result" 2>/dev/null)" != ready ]; then
+        cat "$1/orvantis_update.log" >&2 || true
+        fail "the launcher in $1 ended with $code, not ready"
     fi
 }
 

@@ -13,77 +13,24 @@ set -euo pipefail
 publish=$1
 windows=$2
 source_dir=$3
-source "$source_dir/scripts/common.sh"
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-launcher="$windows/OrvantisKesh.exe"
-fake_game="$windows/tools/fake_game.exe"
-for f in "$launcher" "$fake_game"; do
-    [ -f "$f" ] || fail "$f is missing: build the Windows preset first (cmake --build --preset windows)"
-done
-[ -x "$publish" ] || fail "$publish is missing"
-[ -n "${WINEPREFIX:-}" ] || fail "WINEPREFIX is not set: run through scripts/test.sh, which starts Wine"
-[ -n "${DISPLAY:-}" ] || fail "DISPLAY is not set: the launcher's window needs one (scripts/test.sh starts Xvfb)"
-command -v wine >/dev/null || fail "wine is not installed"
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/orvantis-release-test.XXXXXX")
-serve_pid=""
-launcher_pid=""
-cleanup() {
-    orvantis_stop_pids $launcher_pid $serve_pid
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source "$source_dir/tests/publisher/lib.sh"
 
 game="$work/game"       # what the operator publishes
 origin="$work/origin"   # what the server serves
 player="$work/player"   # the player's folder, empty but for the launcher
-serve_log="$work/serve.log"
 
 python3 "$source_dir/scripts/make-sample-game.py" "$game" --main "$fake_game" --files 200 >/dev/null
 "$publish" build "$game" "$origin" --key "$source_dir/keys/dev-manifest.pem" >"$work/build.out" 2>&1 ||
     { cat "$work/build.out" >&2; fail "the first build failed"; }
 grep -q '"pack":' "$origin/update/manifest.json" || fail "the sample release has no packs, so packs go untested"
 
-"$publish" serve "$origin" --port 0 >"$serve_log" 2>&1 &
-serve_pid=$!
-port=""
-for _ in $(seq 1 100); do
-    port=$(sed -n '1s|^Serving .* on http://127\.0\.0\.1:\([0-9]*\)$|\1|p' "$serve_log")
-    [ -n "$port" ] && break
-    kill -0 "$serve_pid" 2>/dev/null || { cat "$serve_log" >&2; fail "serve ended at once"; }
-    sleep 0.1
-done
-[ -n "$port" ] || fail "serve printed no port"
+start_serve "$origin"
 
 mkdir -p "$player"
 cp "$launcher" "$player/"
 
-# Runs the launcher in the player's folder to its end (it quits by itself with --verify-only)
-# and leaves its exit code in $code. Bounded, so a hang fails the test instead of holding ctest.
-code=""
 run_launcher() {
-    rm -f "$player/orvantis_verify.result"
-    (cd "$player" && exec wine OrvantisKesh.exe --server "127.0.0.1:$port" --yes --verify-only \
-        </dev/null >>"$work/wine.out" 2>&1) &
-    launcher_pid=$!
-    local waited=0
-    while kill -0 "$launcher_pid" 2>/dev/null; do
-        if [ $waited -ge 1200 ]; then
-            echo "--- update log:" >&2
-            cat "$player/orvantis_update.log" >&2 || true
-            fail "the launcher did not finish within 120 s"
-        fi
-        sleep 0.1
-        waited=$((waited + 1))
-    done
-    code=0
-    wait "$launcher_pid" || code=$?
-    launcher_pid=""
+    run_launcher_in "$player" 120
 }
 
 # The requests the server logged after line $1.

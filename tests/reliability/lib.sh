@@ -243,3 +243,27 @@ same_as_release() {
         fi
     done < <(cd "$1" && find . -type f -print0)
 }
+
+# For the tests that publish a release and run the launcher: skips only for what this machine
+# lacks, then a clean work folder $WORK of the test's own, entered.
+prepare_launcher_test() {
+    local program
+    for program in wine python3; do
+        command -v "$program" >/dev/null || skip "$program is not installed"
+    done
+    [ -f "$LAUNCHER" ] || skip "$LAUNCHER is not built"
+    [ -x "$PUBLISH" ] || skip "$PUBLISH is not built (the host preset builds it)"
+    rm -rf "$WORK"
+    mkdir -p "$WORK"
+    cd "$WORK" || exit 1
+}
+
+# Wine (the suite's own under scripts/test.sh; else one this test starts and stops, WINE_STARTED)
+# and a display for the launcher's window.
+start_wine_and_display() {
+    if [ -z "${WINEPREFIX:-}" ]; then
+        orvantis_start_wine
+        WINE_STARTED=1
+    fi
+    orvantis_start_display || skip "no X display for the launcher's window"
+}

@@ -22,15 +22,7 @@ FUNCTIONS="CreateFileW MoveFileExW DeleteFileW GetFileAttributesW GetFileAttribu
 CreateDirectoryW RemoveDirectoryW FindFirstFileW FindFirstFileExW GetPrivateProfileStringW WritePrivateProfileStringW
 GetLongPathNameW"
 
-for program in wine python3; do
-    command -v "$program" >/dev/null || skip "$program is not installed"
-done
-[ -f "$LAUNCHER" ] || skip "$LAUNCHER is not built"
-[ -x "$PUBLISH" ] || skip "$PUBLISH is not built (the host preset builds it)"
-
-rm -rf "$WORK"
-mkdir -p "$WORK"
-cd "$WORK" || exit 1
+prepare_launcher_test
 
 WINE_STARTED=""
 RELAY_SET=""
@@ -42,11 +34,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [ -z "${WINEPREFIX:-}" ]; then
-    orvantis_start_wine
-    WINE_STARTED=1
-fi
-orvantis_start_display || skip "no X display for the launcher's window"
+start_wine_and_display
 
 # A release whose relative paths come near the publisher's 200 characters: a large file alone,
 # and small files that the publisher packs, in folders three deep with long names.

@@ -18,16 +18,8 @@ LAUNCHER="$BUILD_DIR/OrvantisKesh.exe"
 SCANNER="$BUILD_DIR/tools/scanner.exe"
 PUBLISH="$SOURCE_DIR/build/host/publisher/orvantis-publish"
 
-for program in wine python3; do
-    command -v "$program" >/dev/null || skip "$program is not installed"
-done
-[ -f "$LAUNCHER" ] || skip "$LAUNCHER is not built"
 [ -f "$SCANNER" ] || skip "$SCANNER is not built"
-[ -x "$PUBLISH" ] || skip "$PUBLISH is not built (the host preset builds it)"
-
-rm -rf "$WORK"
-mkdir -p "$WORK"
-cd "$WORK" || exit 1
+prepare_launcher_test
 
 SCANNER_PID=""
 WINE_STARTED=""
@@ -43,11 +35,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [ -z "${WINEPREFIX:-}" ]; then
-    orvantis_start_wine
-    WINE_STARTED=1
-fi
-orvantis_start_display || skip "no X display for the launcher's window"
+start_wine_and_display
 
 publish_sample "$PUBLISH" "$BUILD_DIR/tools/fake_game.exe" release origin 160 17 ||
     { fail "the sample release could not be published"; exit 1; }
