@@ -105,3 +105,26 @@ orvantis_stop_pids() {
         fi
     done
 }
+
+# serve_origin PUBLISH ORIGIN LOG: `orvantis-publish serve` on a free port of 127.0.0.1, its
+# request log in LOG; sets SERVE_PID and SERVE_PORT. Fails when no port is announced.
+SERVE_PID=""
+SERVE_PORT=""
+serve_origin() {
+    "$1" serve "$2" --port 0 >"$3" 2>&1 &
+    SERVE_PID=$!
+    SERVE_PORT=""
+    local i
+    for i in $(seq 1 100); do
+        SERVE_PORT=$(sed -n '1s|^Serving .* on http://127\.0\.0\.1:\([0-9]*\)$|\1|p' "$3")
+        [ -n "$SERVE_PORT" ] && return 0
+        kill -0 "$SERVE_PID" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
+serve_stop() {
+    [ -n "$SERVE_PID" ] && orvantis_stop_pids "$SERVE_PID"
+    SERVE_PID=""
+}

@@ -32,17 +32,11 @@ serve_log="$work/serve.log"
 
 # Serves origin $1 on a free loopback port and leaves the port in $port.
 start_serve() {
-    "$publish" serve "$1" --port 0 >"$serve_log" 2>&1 &
-    serve_pid=$!
-    port=""
-    local _
-    for _ in $(seq 1 100); do
-        port=$(sed -n '1s|^Serving .* on http://127\.0\.0\.1:\([0-9]*\)$|\1|p' "$serve_log")
-        [ -n "$port" ] && return 0
-        kill -0 "$serve_pid" 2>/dev/null || { cat "$serve_log" >&2; fail "serve ended at once"; }
-        sleep 0.1
-    done
-    fail "serve printed no port"
+    local served=0
+    serve_origin "$publish" "$1" "$serve_log" || served=$?
+    serve_pid=$SERVE_PID
+    port=$SERVE_PORT
+    [ $served -eq 0 ] || { cat "$serve_log" >&2; fail "serve announced no port"; }
 }
 
 # Runs the launcher in folder $1 (it quits by itself with --verify-only) for at most $2 seconds
