@@ -49,15 +49,21 @@ struct Held {
     std::string sha256;
 };
 
-// What the reader hands to a writer, owned by whoever holds it: one stand-alone file, or every
-// file of a pack (each also written as its own object).
+// A file's bytes are shared by the load of its own object and the load of its pack, and stay
+// booked against the limit until the last of them lets go (see Booked).
+using SharedHeld = std::shared_ptr<const Held>;
+
+// What the reader hands to a writer: one file to be written as its own object, or every file of
+// a pack to be put together as the pack's object. Each file is handed on as soon as it is read,
+// so that the files of one pack are written by every writer at once rather than by one.
 struct Load {
-    int pack = -1;  // index into packs, or -1 for a stand-alone file
-    std::vector<Held> files;
-    uint64_t size = 0;  // of all files, as booked against the limit
+    int pack = -1;  // index into packs, or -1 for one file's object
+    std::vector<SharedHeld> files;
+    uint64_t size = 0;  // of all files
 };
 
-// The queue between the reader and the writers, bounded by the bytes of the loads alive.
+// The queue between the reader and the writers, bounded by the bytes of the files whose loads
+// are not all written yet.
 struct Pipeline {
     // Set before the writers start and read-only while they run.
     std::string filesDir;
@@ -98,6 +104,15 @@ void Free(Pipeline& q, uint64_t n) {
     std::lock_guard<std::mutex> hold(q.lock);
     q.inFlight -= n;
     q.changed.notify_all();
+}
+
+// Held bytes that give their booking back when the last load holding them lets go.
+SharedHeld Booked(Pipeline& q, Held&& held) {
+    return SharedHeld(new Held(std::move(held)), [&q](const Held* h) {
+        uint64_t size = h->size;
+        delete h;
+        Free(q, size);
+    });
 }
 
 bool Push(Pipeline& q, Load&& load) {
@@ -174,10 +189,10 @@ bool StorePack(Pipeline& q, Tally& t, const Load& load, AlignedBytes& scratch, u
     }
     Digest digest;
     uint64_t fill = 0;
-    for (const Held& f : load.files) {
-        memcpy(scratch.get() + fill, f.bytes.get(), size_t(f.size));
-        digest.Add(f.bytes.get(), size_t(f.size));
-        fill += f.size;
+    for (const SharedHeld& f : load.files) {
+        memcpy(scratch.get() + fill, f->bytes.get(), size_t(f->size));
+        digest.Add(f->bytes.get(), size_t(f->size));
+        fill += f->size;
     }
     std::string name = digest.Hex();
     q.packHashes[size_t(load.pack)] = name;
@@ -189,12 +204,10 @@ void WriteLoads(Pipeline& q, Tally& t) {
     uint64_t room = 0;
     Load load;
     while (Pop(q, load)) {
-        if (load.pack >= 0 && !StorePack(q, t, load, scratch, room)) return;
-        for (const Held& f : load.files)
-            if (!StoreBytes(q, t, f.sha256, f.bytes.get(), f.size)) return;
-        uint64_t size = load.size;
+        bool stored = load.pack >= 0 ? StorePack(q, t, load, scratch, room)
+                                     : StoreBytes(q, t, load.files[0]->sha256, load.files[0]->bytes.get(), load.size);
+        if (!stored) return;
         load = Load();
-        Free(q, size);
     }
 }
 
@@ -265,47 +278,44 @@ struct Reader {
     }
 
     // Reads and hashes file i into memory booked against the limit; its objects are written
-    // later from those very bytes.
-    bool Take(size_t i, Held& held) {
+    // later from those very bytes. Null when the build failed.
+    SharedHeld Take(size_t i) {
         const SourceFile& f = files[i];
-        if (!Reserve(q, f.size, own)) return false;
+        if (!Reserve(q, f.size, own)) return nullptr;
+        Held held;
         held.size = f.size;
         held.bytes = Aligned(f.size + 1);
-        if (!held.bytes) {
-            Free(q, f.size);
-            Fail(q, Printable(f.path) + ": not enough memory to hold it");
-            return false;
-        }
         bool otherSize = false;
-        if (!ReadExactly(f.location, f.size, held.bytes.get(), otherSize)) return Unreadable(f, otherSize);
+        bool read = held.bytes && ReadExactly(f.location, f.size, held.bytes.get(), otherSize);
+        if (!read) {
+            Free(q, f.size);
+            if (held.bytes) Unreadable(f, otherSize);
+            else Fail(q, Printable(f.path) + ": not enough memory to hold it");
+            return nullptr;
+        }
         Digest digest;
         digest.Add(held.bytes.get(), size_t(f.size));
         held.sha256 = fileHashes[i] = digest.Hex();
         ProgressAdd(bar, f.size);
-        return true;
+        return Booked(q, std::move(held));
     }
 
-    bool Packed(size_t i, int p) {
-        Load& load = open[p];
-        load.pack = p;
-        Held held;
-        if (!Take(i, held)) return false;
-        load.files.push_back(std::move(held));
-        load.size += files[i].size;
+    // Hands file i on for its own object, and keeps it for its pack p (-1 for none) until the
+    // pack's last file is read.
+    bool Hold(size_t i, int p) {
+        SharedHeld held = Take(i);
+        if (!held || !Push(q, Load{-1, {held}, held->size})) return false;
+        if (p < 0) return true;
+        Load& pack = open[p];
+        pack.pack = p;
+        pack.files.push_back(std::move(held));
+        pack.size += files[i].size;
         own += files[i].size;
         if (packs[size_t(p)].back() != i) return true;
-        own -= load.size;
-        bool pushed = Push(q, std::move(load));
+        own -= pack.size;
+        bool pushed = Push(q, std::move(pack));
         open.erase(p);
         return pushed;
-    }
-
-    bool Alone(size_t i) {
-        Load load;
-        load.files.emplace_back();
-        if (!Take(i, load.files.back())) return false;
-        load.size = files[i].size;
-        return Push(q, std::move(load));
     }
 
     // Too large to hold: hashed in one read, and its object written by a second when missing.
@@ -328,9 +338,7 @@ struct Reader {
     void Run() {
         for (size_t i = 0; i < files.size(); ++i) {
             int p = packOf[i];
-            bool ok = p >= 0                       ? Packed(i, p)
-                      : files[i].size <= heldLimit ? Alone(i)
-                                                   : Streamed(i);
+            bool ok = p >= 0 || files[i].size <= heldLimit ? Hold(i, p) : Streamed(i);
             if (!ok) break;
         }
         ReaderDone(q);
@@ -372,6 +380,10 @@ PublishedObjects PublishObjects(const std::vector<SourceFile>& files, const std:
     reader.Run();
     for (std::thread& w : writers)
         if (w.joinable()) w.join();
+    // After a failure, loads may be left unwritten: their bytes give their booking back while the
+    // pipeline still stands.
+    reader.open.clear();
+    q.queued.clear();
 
     out.problem = q.problem;
     out.packHashes = std::move(q.packHashes);
