@@ -19,6 +19,7 @@
 
 #include "publisher/digest.h"
 #include "publisher/objects.h"
+#include "publisher/pack_plan.h"
 #include "publisher/path_rules.h"
 
 namespace orvantis {
@@ -31,6 +32,9 @@ constexpr size_t kSmallestInFlight = size_t(4) << 20;
 // The writers mostly wait for the disk (their writes bypass the page cache), so several keep it
 // busy while the reader hashes.
 constexpr size_t kWriters = 4;
+// Enough pack buffers kept for as many packs as are written at once in the default 32 MiB; their
+// memory is taken only as far as packs have filled them.
+constexpr size_t kSparePacks = 16;
 
 struct FreeAligned {
     void operator()(char* p) const { free(p); }
@@ -42,40 +46,33 @@ uint64_t RoundUp(uint64_t n) { return (n + kDirectAlign - 1) / kDirectAlign * kD
 // Aligned so that its object can be written past the page cache; null when memory is short.
 AlignedBytes Aligned(uint64_t n) { return AlignedBytes(static_cast<char*>(aligned_alloc(kDirectAlign, RoundUp(n)))); }
 
-// One file's bytes as read and hashed, with one byte of room more (see ReadExactly).
-struct Held {
-    AlignedBytes bytes;
-    uint64_t size = 0;
-    std::string sha256;
-};
-
-// A file's bytes are shared by the load of its own object and the load of its pack, and stay
-// booked against the limit until the last of them lets go (see Booked).
-using SharedHeld = std::shared_ptr<const Held>;
-
-// What the reader hands to a writer: one file to be written as its own object, or every file of
-// a pack to be put together as the pack's object. Each file is handed on as soon as it is read,
-// so that the files of one pack are written by every writer at once rather than by one.
+// What the reader hands to a writer, owned by whoever holds it: one file's bytes as read, or a
+// pack's bytes as gathered from its files. Each file goes on as soon as it is read, so that the
+// files of one pack are written by every writer at once; the reader copies and hashes it for its
+// pack while the bytes are still in the processor's cache.
 struct Load {
-    int pack = -1;  // index into packs, or -1 for one file's object
-    std::vector<SharedHeld> files;
-    uint64_t size = 0;  // of all files
+    int pack = -1;       // index into packs, or -1 for one file's object
+    AlignedBytes bytes;  // with one byte of room more (see ReadExactly)
+    uint64_t size = 0;   // as booked against the limit
+    std::string sha256;  // of the bytes: the object's name
 };
 
-// The queue between the reader and the writers, bounded by the bytes of the files whose loads
-// are not all written yet.
+// The queue between the reader and the writers, bounded by the bytes of the loads alive.
 struct Pipeline {
     // Set before the writers start and read-only while they run.
     std::string filesDir;
     std::unordered_set<std::string> inStore;  // names in the store when the build began
 
-    std::vector<std::string> packHashes;  // packHashes[p] written by the one writer of pack p
+    std::vector<std::string> packHashes;  // written by the reader
 
     std::mutex lock;
     std::condition_variable changed;  // a load queued or freed, the reader done, or a failure
     std::deque<Load> queued;
     uint64_t inFlight = 0;  // bytes reserved by the reader and not yet freed by a writer
     uint64_t limit = 0;
+    // Pack buffers already written out, for the reader's next packs: fresh memory for each of
+    // hundreds of packs cost a page fault every 4 KiB.
+    std::vector<AlignedBytes> spare;
     bool readerDone = false;
     bool failed = false;
     std::string problem;                      // the first one
@@ -106,13 +103,26 @@ void Free(Pipeline& q, uint64_t n) {
     q.changed.notify_all();
 }
 
-// Held bytes that give their booking back when the last load holding them lets go.
-SharedHeld Booked(Pipeline& q, Held&& held) {
-    return SharedHeld(new Held(std::move(held)), [&q](const Held* h) {
-        uint64_t size = h->size;
-        delete h;
-        Free(q, size);
-    });
+// Ends a load that has been written: its booking, and its buffer kept when it is a pack's.
+void Written(Pipeline& q, Load& load) {
+    std::lock_guard<std::mutex> hold(q.lock);
+    q.inFlight -= load.size;
+    if (load.pack >= 0 && q.spare.size() < kSparePacks) q.spare.push_back(std::move(load.bytes));
+    q.changed.notify_all();
+}
+
+// A buffer for a pack of n bytes; null when memory is short. Each has room for the largest pack,
+// so that any can be used again.
+AlignedBytes PackBuffer(Pipeline& q, uint64_t n) {
+    {
+        std::lock_guard<std::mutex> hold(q.lock);
+        if (n <= kPackLimit && !q.spare.empty()) {
+            AlignedBytes bytes = std::move(q.spare.back());
+            q.spare.pop_back();
+            return bytes;
+        }
+    }
+    return Aligned(std::max(n, kPackLimit) + 1);
 }
 
 bool Push(Pipeline& q, Load&& load) {
@@ -176,37 +186,11 @@ bool StoreBytes(Pipeline& q, Tally& t, const std::string& name, const char* data
     });
 }
 
-// A pack is put together and hashed here rather than by the reader, so that its second pass over
-// the bytes runs on another core than the files' own hashing. scratch is this writer's, reused.
-bool StorePack(Pipeline& q, Tally& t, const Load& load, AlignedBytes& scratch, uint64_t& room) {
-    if (room < load.size) {
-        scratch = Aligned(load.size);
-        room = scratch ? load.size : 0;
-        if (!scratch) {
-            Fail(q, "not enough memory to gather a pack of " + std::to_string(load.size) + " bytes");
-            return false;
-        }
-    }
-    Digest digest;
-    uint64_t fill = 0;
-    for (const SharedHeld& f : load.files) {
-        memcpy(scratch.get() + fill, f->bytes.get(), size_t(f->size));
-        digest.Add(f->bytes.get(), size_t(f->size));
-        fill += f->size;
-    }
-    std::string name = digest.Hex();
-    q.packHashes[size_t(load.pack)] = name;
-    return StoreBytes(q, t, name, scratch.get(), load.size);
-}
-
 void WriteLoads(Pipeline& q, Tally& t) {
-    AlignedBytes scratch;
-    uint64_t room = 0;
     Load load;
     while (Pop(q, load)) {
-        bool stored = load.pack >= 0 ? StorePack(q, t, load, scratch, room)
-                                     : StoreBytes(q, t, load.files[0]->sha256, load.files[0]->bytes.get(), load.size);
-        if (!stored) return;
+        if (!StoreBytes(q, t, load.sha256, load.bytes.get(), load.size)) return;
+        Written(q, load);
         load = Load();
     }
 }
@@ -262,8 +246,13 @@ struct Reader {
     Tally& tally;
     std::vector<std::string>& fileHashes;
     uint64_t heldLimit = 0;
-    std::map<int, Load> open;  // packs being filled; the rule lets packs interleave
-    uint64_t own = 0;          // their bytes
+    struct Gathering {  // a pack being filled
+        Load load;
+        uint64_t fill = 0;
+        Digest digest;
+    };
+    std::map<int, Gathering> open;  // the rule lets packs interleave
+    uint64_t own = 0;               // their bytes
     std::vector<char> streaming;
 
     Reader(Pipeline& q, const std::vector<SourceFile>& files, const std::vector<std::vector<size_t>>& packs,
@@ -277,43 +266,49 @@ struct Reader {
         return false;
     }
 
-    // Reads and hashes file i into memory booked against the limit; its objects are written
-    // later from those very bytes. Null when the build failed.
-    SharedHeld Take(size_t i) {
-        const SourceFile& f = files[i];
-        if (!Reserve(q, f.size, own)) return nullptr;
-        Held held;
-        held.size = f.size;
-        held.bytes = Aligned(f.size + 1);
-        bool otherSize = false;
-        bool read = held.bytes && ReadExactly(f.location, f.size, held.bytes.get(), otherSize);
-        if (!read) {
-            Free(q, f.size);
-            if (held.bytes) Unreadable(f, otherSize);
-            else Fail(q, Printable(f.path) + ": not enough memory to hold it");
-            return nullptr;
+    // Memory for n bytes (and one more) booked against the limit; null when the build failed.
+    AlignedBytes Book(uint64_t n, const std::string& what, bool pack) {
+        if (!Reserve(q, n, own)) return nullptr;
+        AlignedBytes bytes = pack ? PackBuffer(q, n) : Aligned(n + 1);
+        if (!bytes) {
+            Free(q, n);
+            Fail(q, what + ": not enough memory to hold it");
         }
-        Digest digest;
-        digest.Add(held.bytes.get(), size_t(f.size));
-        held.sha256 = fileHashes[i] = digest.Hex();
-        ProgressAdd(bar, f.size);
-        return Booked(q, std::move(held));
+        return bytes;
     }
 
-    // Hands file i on for its own object, and keeps it for its pack p (-1 for none) until the
-    // pack's last file is read.
+    // Reads and hashes file i, hands it on for its own object, and copies it into its pack p
+    // (-1 for none), which goes on once its last file is in.
     bool Hold(size_t i, int p) {
-        SharedHeld held = Take(i);
-        if (!held || !Push(q, Load{-1, {held}, held->size})) return false;
-        if (p < 0) return true;
-        Load& pack = open[p];
-        pack.pack = p;
-        pack.files.push_back(std::move(held));
-        pack.size += files[i].size;
-        own += files[i].size;
-        if (packs[size_t(p)].back() != i) return true;
-        own -= pack.size;
-        bool pushed = Push(q, std::move(pack));
+        const SourceFile& f = files[i];
+        Gathering* pack = p >= 0 ? &open[p] : nullptr;
+        if (pack && !pack->load.bytes) {
+            pack->load.pack = p;
+            for (size_t member : packs[size_t(p)]) pack->load.size += files[member].size;
+            pack->load.bytes = Book(pack->load.size, "a pack of " + std::to_string(pack->load.size) + " bytes", true);
+            if (!pack->load.bytes) return false;
+            own += pack->load.size;
+        }
+        Load load;
+        load.size = f.size;
+        load.bytes = Book(f.size, Printable(f.path), false);
+        if (!load.bytes) return false;
+        bool otherSize = false;
+        if (!ReadExactly(f.location, f.size, load.bytes.get(), otherSize)) return Unreadable(f, otherSize);
+        Digest digest;
+        digest.Add(load.bytes.get(), size_t(f.size));
+        load.sha256 = fileHashes[i] = digest.Hex();
+        ProgressAdd(bar, f.size);
+        if (pack) {
+            memcpy(pack->load.bytes.get() + pack->fill, load.bytes.get(), size_t(f.size));
+            pack->digest.Add(load.bytes.get(), size_t(f.size));
+            pack->fill += f.size;
+        }
+        if (!Push(q, std::move(load))) return false;
+        if (!pack || packs[size_t(p)].back() != i) return true;
+        own -= pack->load.size;
+        pack->load.sha256 = q.packHashes[size_t(p)] = pack->digest.Hex();
+        bool pushed = Push(q, std::move(pack->load));
         open.erase(p);
         return pushed;
     }
@@ -380,10 +375,6 @@ PublishedObjects PublishObjects(const std::vector<SourceFile>& files, const std:
     reader.Run();
     for (std::thread& w : writers)
         if (w.joinable()) w.join();
-    // After a failure, loads may be left unwritten: their bytes give their booking back while the
-    // pipeline still stands.
-    reader.open.clear();
-    q.queued.clear();
 
     out.problem = q.problem;
     out.packHashes = std::move(q.packHashes);

@@ -22,8 +22,8 @@ struct PublishedObjects {
 
 // Reads and hashes every file once on this thread and hands the bytes to writer threads, which
 // store each file's object and each pack's object (packs[p] lists indices into files; packOf[i]
-// is file i's pack or -1). The files read and not yet written hold at most inFlight bytes (at
-// least 4 MiB; a pack larger than that waits until its own files are all that is held). On any problem every thread stops,
+// is file i's pack or -1). The loads waiting between them hold at most inFlight bytes (at least
+// 4 MiB; one load larger than that waits until it is alone). On any problem every thread stops,
 // no temporary file is left, and the objects already renamed into place stay: each is whole and
 // named by its bytes. Feeds bar as files are read.
 PublishedObjects PublishObjects(const std::vector<SourceFile>& files, const std::vector<std::vector<size_t>>& packs,
