@@ -29,6 +29,16 @@ struct FetchTest : test::TransferTest {
         TransferTest::SetUp();
         target = Path(L"data\\maps\\world.bin");
     }
+
+    // Every attempt on both hosts was made and failed: the message names the file, no byte was
+    // counted, and the old file is as it was.
+    void ExpectGaveUpKeepingTheOldFile() {
+        EXPECT_EQ(job.error, L"No se pudo descargar data/maps/world.bin.");
+        EXPECT_EQ(files.Count(url), 3u);
+        EXPECT_EQ(site.Count(url), 2u);
+        EXPECT_EQ(job.bytesDone.load(), 0);
+        EXPECT_EQ(test::ReadFileBytes(target), "previous version");
+    }
 };
 
 TEST_F(FetchTest, InstallsIntoNewSubfolders) {
@@ -155,11 +165,7 @@ TEST_F(FetchTest, DripOnBothHostsFailsAfterTheWholeSchedule) {
     CreateFolders(target);
     test::WriteFileBytes(target, "previous version");
     EXPECT_FALSE(FetchOne(entry, target));
-    EXPECT_EQ(job.error, L"No se pudo descargar data/maps/world.bin.");
-    EXPECT_EQ(files.Count(url), 3u);
-    EXPECT_EQ(site.Count(url), 2u);
-    EXPECT_EQ(job.bytesDone.load(), 0);
-    EXPECT_EQ(test::ReadFileBytes(target), "previous version");
+    ExpectGaveUpKeepingTheOldFile();
     EXPECT_FALSE(test::Exists(target + L".part"));
 }
 
@@ -170,11 +176,7 @@ TEST_F(FetchTest, EveryAttemptFailingLeavesTheOldFile) {
     test::WriteFileBytes(target, "previous version");
 
     EXPECT_FALSE(FetchOne(entry, target));
-    EXPECT_EQ(job.error, L"No se pudo descargar data/maps/world.bin.");
-    EXPECT_EQ(files.Count(url), 3u);
-    EXPECT_EQ(site.Count(url), 2u);
-    EXPECT_EQ(job.bytesDone.load(), 0);
-    EXPECT_EQ(test::ReadFileBytes(target), "previous version");
+    ExpectGaveUpKeepingTheOldFile();
     EXPECT_EQ(Listing(folder), std::vector<std::wstring>{L"data\\maps\\world.bin"});
 }
 

@@ -44,6 +44,15 @@ Sink Collect(Received& r) {
     };
 }
 
+// No usable response: 0, nothing handed to the sink, and the signature left as it was.
+void ExpectNoResponse(Http& http, const wchar_t* path) {
+    Received r;
+    std::string signature = "previous";
+    EXPECT_EQ(http.Get(path, Collect(r), &signature), 0);
+    EXPECT_EQ(r.calls, 0u);
+    EXPECT_EQ(signature, "previous");
+}
+
 struct HttpTest : ::testing::Test {
     Origin origin;
 };
@@ -136,11 +145,8 @@ TEST_F(HttpTest, ResponseHeadIsBoundedInSize) {
     origin.Script("/flood", {flood});
     origin.Script("/within", {within});
     Http http(Plain(origin));
-    Received r;
+    ExpectNoResponse(http, L"/flood");
     std::string signature = "previous";
-    EXPECT_EQ(http.Get(L"/flood", Collect(r), &signature), 0);
-    EXPECT_EQ(r.calls, 0u);
-    EXPECT_EQ(signature, "previous");
     Received w;
     EXPECT_EQ(http.Get(L"/within", Collect(w), &signature), 200);
     EXPECT_EQ(w.body, "body");
@@ -283,11 +289,7 @@ TEST_F(HttpTest, NoResponseGivesZeroAndLeavesSinkAndSignatureAlone) {
     drop.signature = "never sent";
     origin.Script("/drop", {drop});
     Http http(Plain(origin));
-    Received r;
-    std::string signature = "previous";
-    EXPECT_EQ(http.Get(L"/drop", Collect(r), &signature), 0);
-    EXPECT_EQ(r.calls, 0u);
-    EXPECT_EQ(signature, "previous");
+    ExpectNoResponse(http, L"/drop");
     EXPECT_GE(origin.Count("/drop"), 1u);
 }
 
@@ -312,11 +314,7 @@ TEST_F(HttpTest, SilentHostGivesZeroAfterTheReceiveTimeout) {
     silent.delayMs = 120000;  // answering at all would fail the test rather than hang it
     origin.Script("/silent", {silent});
     Http http(Plain(origin));
-    Received r;
-    std::string signature = "previous";
-    EXPECT_EQ(http.Get(L"/silent", Collect(r), &signature), 0);
-    EXPECT_EQ(r.calls, 0u);
-    EXPECT_EQ(signature, "previous");
+    ExpectNoResponse(http, L"/silent");
 }
 
 TEST_F(HttpTest, MissingSessionOrConnectionGivesZeroWithoutTraffic) {
@@ -335,11 +333,7 @@ TEST_F(HttpTest, MissingSessionOrConnectionGivesZeroWithoutTraffic) {
             WinHttpCloseHandle(http.session);
             http.session = nullptr;
         }
-        Received r;
-        std::string signature = "previous";
-        EXPECT_EQ(http.Get(L"/x", Collect(r), &signature), 0);
-        EXPECT_EQ(r.calls, 0u);
-        EXPECT_EQ(signature, "previous");
+        ExpectNoResponse(http, L"/x");
     }
     EXPECT_EQ(origin.Count("/x"), 0u);
 }
